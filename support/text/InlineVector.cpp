@@ -1,0 +1,27 @@
+#include "support/text/InlineVector.h"
+
+#include <cstdlib>
+
+namespace vorn {
+
+void InlineVectorBase::grow(void *inlineStorage, size_t minBytes, size_t elementSize) {
+  size_t used = sizeInBytes();
+  size_t newBytes = 2 * capacityInBytes() + elementSize;
+  if (newBytes < minBytes) newBytes = minBytes;
+  void *block;
+  if (first == inlineStorage) {
+    block = std::malloc(newBytes);
+    if (used) std::memcpy(block, first, used);
+  } else {
+    block = std::realloc(first, newBytes);
+  }
+  first = block;
+  last = static_cast<char *>(block) + used;
+  capEnd = static_cast<char *>(block) + newBytes;
+}
+
+void InlineVectorBase::release(void *inlineStorage) {
+  if (first != inlineStorage) std::free(first);
+}
+
+} // namespace vorn
