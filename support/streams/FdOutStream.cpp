@@ -1,0 +1,93 @@
+#include "support/streams/FdOutStream.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace vorn {
+
+namespace {
+
+// Closes `fd` once. On Linux the descriptor is released even when close() reports EINTR, so a
+// retry could only fail with EBADF or, worse, close a descriptor that another thread has just
+// opened; EINTR is therefore taken as closed.
+bool closeDescriptor(int fd) { return ::close(fd) == 0 || errno == EINTR; }
+
+} // namespace
+
+FdOutStream::FdOutStream(int fd, bool closeOnDestroy, bool unbuffered)
+    : OutStream(unbuffered ? NoBuffer : OwnBuffer), descriptor(fd),
+      closeOnDestroy(closeOnDestroy) {
+  off64_t offset = ::lseek64(fd, 0, SEEK_CUR);
+  bytesWritten = offset < 0 ? 0 : uint64_t(offset);
+}
+
+FdOutStream::~FdOutStream() {
+  // Pending bytes are handed on even after close(): writing them to descriptor -1 fails and is
+  // latched, instead of the bytes vanishing without a report.
+  flush();
+  if (descriptor >= 0 && closeOnDestroy) {
+    if (!closeDescriptor(descriptor)) writeFailed = true;
+    descriptor = -1;
+  }
+  if (writeFailed) reportWriteFailure();
+}
+
+void FdOutStream::reportWriteFailure() {
+  static const char message[] = "VORN ERROR: IO failure on output stream.\n";
+  ssize_t ignored = ::write(2, message, sizeof(message) - 1);
+  (void)ignored;
+  std::exit(1);
+}
+
+void FdOutStream::close() {
+  closeOnDestroy = false;
+  flush();
+  if (descriptor >= 0 && !closeDescriptor(descriptor)) writeFailed = true;
+  descriptor = -1;
+}
+
+uint64_t FdOutStream::seek(uint64_t offset) {
+  flush();
+  off64_t result = -1;
+  // An offset beyond the signed range cannot be reached; it fails like a rejected seek.
+  if (offset <= uint64_t(INT64_MAX)) result = ::lseek64(descriptor, off64_t(offset), SEEK_SET);
+  bytesWritten = uint64_t(result);
+  if (result < 0 || uint64_t(result) != offset) writeFailed = true;
+  return bytesWritten;
+}
+
+void FdOutStream::sinkWrite(const char *data, size_t size) {
+  bytesWritten += size;
+  while (size > 0) {
+    ssize_t written;
+    if (atomicWrites) {
+      struct iovec piece = {const_cast<char *>(data), size};
+      written = ::writev(descriptor, &piece, 1);
+    } else {
+      written = ::write(descriptor, data, size);
+    }
+    if (written < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      writeFailed = true;
+      return;
+    }
+    data += written;
+    size -= size_t(written);
+  }
+}
+
+uint64_t FdOutStream::sinkPosition() const { return bytesWritten; }
+
+size_t FdOutStream::defaultBufferSize() const {
+  // The 64-bit form: the plain one fails with EOVERFLOW on files past 2 GiB on 32-bit targets.
+  struct stat64 status;
+  if (::fstat64(descriptor, &status) != 0) return 0;
+  if (S_ISCHR(status.st_mode) && ::isatty(descriptor)) return 0;
+  return status.st_blksize > 0 ? size_t(status.st_blksize) : 0;
+}
+
+} // namespace vorn
