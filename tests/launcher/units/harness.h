@@ -1,0 +1,138 @@
+#ifndef QUILLET_TESTS_UNITS_HARNESS_H
+#define QUILLET_TESTS_UNITS_HARNESS_H
+
+// Test helpers for the launcher's unit tests: temporary directories, output capture of the
+// real descriptors 1 and 2, and running code in a child process that may end with exit().
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+// The number of blocks from the test allocator not yet freed.
+long oruLiveBlocks();
+
+namespace units {
+
+inline std::string readWholeFile(const std::string &path) {
+  std::string text;
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == nullptr)
+    return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+    text.append(buffer, n);
+  fclose(f);
+  return text;
+}
+
+inline void writeWholeFile(const std::string &path, const std::string &text) {
+  FILE *f = fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    perror(path.c_str());
+    abort();
+  }
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+}
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+class TempDir {
+public:
+  TempDir() {
+    const char *base = getenv("TMPDIR");
+    std::string model = std::string(base && *base ? base : "/tmp") + "/quillet-units-XXXXXX";
+    if (mkdtemp(&model[0]) == nullptr) {
+      perror("mkdtemp");
+      abort();
+    }
+    path_ = model;
+  }
+  ~TempDir() {
+    nftw(
+        path_.c_str(),
+        [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+  }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+
+  const std::string &path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+// What a captured piece of code wrote, and (for a child) how it ended.
+struct Outcome {
+  int status = -1; // exit status, or -1 when the child did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `body` with descriptors 1 and 2 sent to files in `dir`, and returns what it wrote.
+inline Outcome capture(const std::string &dir, const std::function<void()> &body) {
+  std::string outPath = dir + "/captured.out", errPath = dir + "/captured.err";
+  fflush(stdout);
+  fflush(stderr);
+  int savedOut = dup(1), savedErr = dup(2);
+  int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(outFd, 1);
+  dup2(errFd, 2);
+  close(outFd);
+  close(errFd);
+  body();
+  fflush(stdout);
+  fflush(stderr);
+  dup2(savedOut, 1);
+  dup2(savedErr, 2);
+  close(savedOut);
+  close(savedErr);
+  Outcome o;
+  o.status = 0;
+  o.out = readWholeFile(outPath);
+  o.err = readWholeFile(errPath);
+  remove(outPath.c_str());
+  remove(errPath.c_str());
+  return o;
+}
+
+// Runs `body` in a child process with its output captured; a body that returns ends the
+// child with status 0, so a body that must end the process shows as a different status.
+inline Outcome runInChild(const std::string &dir, const std::function<void()> &body) {
+  std::string outPath = dir + "/child.out", errPath = dir + "/child.err";
+  fflush(stdout);
+  fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    close(outFd);
+    close(errFd);
+    body();
+    fflush(nullptr);
+    _exit(0);
+  }
+  Outcome o;
+  int wstatus = 0;
+  if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+    o.status = WEXITSTATUS(wstatus);
+  o.out = readWholeFile(outPath);
+  o.err = readWholeFile(errPath);
+  remove(outPath.c_str());
+  remove(errPath.c_str());
+  return o;
+}
+
+} // namespace units
+
+#endif
