@@ -90,6 +90,37 @@ public:
     if (n) std::memcpy(static_cast<void *>(end()), from, n * sizeof(T));
     last = end() + n;
   }
+  // Inserts `value` before `pos` (begin() <= pos <= end()); returns the new element's position.
+  T *insert(T *pos, const T &value) {
+    size_t at = size_t(pos - begin());
+    T copy = value; // `value` may live inside this vector
+    reserve(size() + 1);
+    std::memmove(static_cast<void *>(begin() + at + 1), begin() + at, (size() - at) * sizeof(T));
+    begin()[at] = copy;
+    last = end() + 1;
+    return begin() + at;
+  }
+  // Inserts [from, to), which must not lie inside this vector, before `pos`; returns the position
+  // of the first inserted element.
+  T *insert(T *pos, const T *from, const T *to) {
+    size_t at = size_t(pos - begin());
+    size_t n = size_t(to - from);
+    reserve(size() + n);
+    if (n) {
+      std::memmove(static_cast<void *>(begin() + at + n), begin() + at, (size() - at) * sizeof(T));
+      std::memcpy(static_cast<void *>(begin() + at), from, n * sizeof(T));
+    }
+    last = end() + n;
+    return begin() + at;
+  }
+  // Removes [from, to) (begin() <= from <= to <= end()); returns the position after the gap.
+  T *erase(T *from, T *to) {
+    if (from != to) std::memmove(static_cast<void *>(from), to, size_t(end() - to) * sizeof(T));
+    last = end() - (to - from);
+    return from;
+  }
+  // Removes the element at `pos` (begin() <= pos < end()).
+  T *erase(T *pos) { return erase(pos, pos + 1); }
   // Sets the size; new elements are value-initialised.
   void resize(size_t n) {
     size_t old = size();
@@ -98,6 +129,9 @@ public:
     last = begin() + n;
   }
   void clear() { last = first; }
+  // Sets the size to `n` without touching any element, for elements already written into the
+  // spare capacity. The caller guarantees n <= capacity().
+  void setSizeInPlace(size_t n) { last = begin() + n; }
 
 private:
   alignas(T) unsigned char storage[N * sizeof(T)];

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace vorn {
 
@@ -85,7 +86,67 @@ public:
     return npos;
   }
 
+  // -1, 0 or 1, comparing the bytes after mapping A-Z to a-z; a proper prefix is smaller.
+  int compareIgnoringCase(StrView other) const;
+  // Whether this view starts (ends) with `other`, ASCII letters compared without case.
+  bool hasPrefixIgnoringCase(StrView other) const;
+  bool hasSuffixIgnoringCase(StrView other) const;
+  // -1, 0 or 1 like compare(), except that runs of decimal digits met at the same position are
+  // compared as numbers: the longer run is larger (leading zeros count), equal lengths compare
+  // bytewise. So "a9" < "a10" and "a9" < "a09".
+  int compareWithNumbers(StrView other) const;
+
+  // Position of the first occurrence of `needle` at or after `from` (clamped to the length), or
+  // npos. An empty needle is found at the clamped `from`.
+  uint32_t find(StrView needle, uint32_t from = 0) const;
+  // Position of the last occurrence of `needle`, or npos; an empty needle gives size().
+  uint32_t rfind(StrView needle) const;
+  // Number of positions where `needle` occurs, overlapping ones included; an empty needle occurs
+  // size() + 1 times.
+  uint32_t count(StrView needle) const;
+
+  // First position at or after `from` whose byte is (is not) one of the bytes of `set`, or npos.
+  uint32_t findFirstOf(StrView set, uint32_t from = 0) const;
+  uint32_t findFirstOf(char c, uint32_t from = 0) const { return find(c, from); }
+  uint32_t findFirstNotOf(StrView set, uint32_t from = 0) const;
+  uint32_t findFirstNotOf(char c, uint32_t from = 0) const;
+  // Last position before `from` (clamped to the length) whose byte is (is not) in `set`, or npos.
+  uint32_t findLastOf(StrView set, uint32_t from = npos) const;
+  uint32_t findLastOf(char c, uint32_t from = npos) const { return rfind(c, from); }
+  uint32_t findLastNotOf(StrView set, uint32_t from = npos) const;
+  uint32_t findLastNotOf(char c, uint32_t from = npos) const;
+
+  // A copy with A-Z mapped to a-z (a-z to A-Z); every other byte is unchanged.
+  std::string toLowerCopy() const;
+  std::string toUpperCopy() const;
+
+  // Splits at the first occurrence of `separator`: the part before it and the part after it
+  // (possibly empty, never null). When it does not occur: this view and the null view.
+  std::pair<StrView, StrView> split(StrView separator) const;
+  // Appends to `out` the pieces between occurrences of `separator`, splitting at most
+  // `maxSplits` times (all occurrences when negative); the rest after the last split is the
+  // final piece. Empty pieces are dropped unless `keepEmptyPieces`. A null view yields no piece,
+  // a non-null empty view one empty piece (if kept). An empty separator never matches, so the
+  // whole view is one piece.
+  template <unsigned N>
+  void split(InlineVector<StrView, N> &out, StrView separator, int maxSplits = -1,
+             bool keepEmptyPieces = true) const {
+    splitInto(separator, maxSplits, keepEmptyPieces, &appendPiece<InlineVector<StrView, N>>, &out);
+  }
+
+  // The edit distance to `other`: the fewest byte insertions, deletions and (when
+  // `withSubstitutions`) replacements that turn this view into `other`. With a non-zero
+  // `distanceLimit`, returns distanceLimit + 1 as soon as the distance is known to exceed it.
+  uint32_t levenshteinDistance(StrView other, bool withSubstitutions = true,
+                               uint32_t distanceLimit = 0) const;
+
 private:
+  template <typename Vector> static void appendPiece(void *out, StrView piece) {
+    static_cast<Vector *>(out)->push_back(piece);
+  }
+  void splitInto(StrView separator, int maxSplits, bool keepEmptyPieces,
+                 void (*add)(void *, StrView), void *out) const;
+
   const char *ptr;
   uint32_t len;
 };
@@ -93,6 +154,19 @@ private:
 inline bool operator==(StrView a, StrView b) { return a.sameText(b); }
 inline bool operator!=(StrView a, StrView b) { return !a.sameText(b); }
 inline bool operator<(StrView a, StrView b) { return a.compare(b) < 0; }
+
+// Works out the radix of a number's text and drops a recognised prefix from `text`: "0x" gives
+// 16, "0b" 2, "0o" 8 (lower case only); otherwise a leading "0" gives 8 and is kept as a digit,
+// and anything else, the empty view included, gives 10.
+unsigned detectRadix(StrView &text);
+// Parses `text` as an unsigned number in `radix` (2 to 36, or 0 to use detectRadix). Digits are
+// 0-9 and letters of either case for 10 to 35; no sign, space or other byte is allowed. Returns
+// true on failure (empty text, a bad digit, overflow, a bad radix); `result` is stored on
+// success and may have been changed on failure.
+bool parseUnsigned(StrView text, unsigned radix, uint64_t &result);
+// Like parseUnsigned, but a leading "-" negates, and the value must fit a signed 64-bit number.
+// Returns true on failure.
+bool parseSigned(StrView text, unsigned radix, int64_t &result);
 
 } // namespace vorn
 
