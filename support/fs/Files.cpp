@@ -1,0 +1,172 @@
+#include "support/fs/Files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vorn {
+namespace files {
+
+namespace {
+
+FileType typeOfMode(uint32_t mode) {
+  if (S_ISDIR(mode)) return FileType::Directory;
+  if (S_ISREG(mode)) return FileType::Regular;
+  if (S_ISBLK(mode)) return FileType::BlockDevice;
+  if (S_ISCHR(mode)) return FileType::CharDevice;
+  if (S_ISFIFO(mode)) return FileType::Fifo;
+  if (S_ISSOCK(mode)) return FileType::Socket;
+  return FileType::Unknown;
+}
+
+// The status fields are 32 bits wide, as the 32-bit stat call reports them. Where the call itself
+// is wider (a 64-bit target), values that do not fit fail as that call would, instead of being
+// cut.
+template <typename T> bool fitsUnsigned32(T value) {
+  if constexpr (sizeof(T) > 4) return uint64_t(value) <= UINT32_MAX;
+  (void)value;
+  return true;
+}
+template <typename T> bool fitsSigned32(T value) {
+  if constexpr (sizeof(T) > 4) return int64_t(value) >= INT32_MIN && int64_t(value) <= INT32_MAX;
+  (void)value;
+  return true;
+}
+bool fitsStatusFields(const struct stat &st) {
+  return fitsUnsigned32(st.st_ino) && fitsSigned32(st.st_size) && fitsSigned32(st.st_mtime);
+}
+
+ErrorCode failedStatus(ErrorCode ec, FileStatus &result) {
+  result = FileStatus();
+  result.type = ec == ErrorCondition::generic(ENOENT) ? FileType::NotFound : FileType::StatusError;
+  return ec;
+}
+
+// Accepts `dir`/`argv0` as the executable when it resolves, exists and is not a directory.
+bool tryCandidate(const char *dir, const char *argv0, std::string &result) {
+  char candidate[4096];
+  int length = std::snprintf(candidate, sizeof(candidate), "%s/%s", dir, argv0);
+  // A candidate cut to fit the buffer names some other file.
+  if (length < 0 || size_t(length) >= sizeof(candidate)) return false;
+  char resolved[4096];
+  if (!realpath(candidate, resolved)) return false;
+  struct stat st;
+  if (::stat(candidate, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  result = resolved;
+  return true;
+}
+
+} // namespace
+
+ErrorCode status(const Twine &path, FileStatus &result) {
+  InlineString<128> scratch;
+  StrView text = path.asTerminatedView(scratch);
+  struct stat st;
+  if (::stat(text.data(), &st) != 0) return failedStatus(ErrorCode::fromErrno(), result);
+  if (!fitsStatusFields(st)) return failedStatus(ErrorCode::fromErrno(EOVERFLOW), result);
+  result.device = uint64_t(st.st_dev);
+  result.inode = uint32_t(st.st_ino);
+  result.modificationTime = int32_t(st.st_mtime);
+  result.user = uint32_t(st.st_uid);
+  result.group = uint32_t(st.st_gid);
+  result.size = int32_t(st.st_size);
+  result.type = typeOfMode(uint32_t(st.st_mode));
+  result.permissions = uint32_t(st.st_mode);
+  return ErrorCode();
+}
+
+ErrorCode exists(const Twine &path, bool &result) {
+  InlineString<128> scratch;
+  StrView text = path.asTerminatedView(scratch);
+  if (::access(text.data(), F_OK) == 0) {
+    result = true;
+    return ErrorCode();
+  }
+  if (errno == ENOENT) {
+    result = false;
+    return ErrorCode();
+  }
+  return ErrorCode::fromErrno();
+}
+
+ErrorCode identity(const Twine &path, FileIdentity &result) {
+  FileStatus st;
+  if (ErrorCode ec = status(path, st)) return ec;
+  result = st.identity();
+  return ErrorCode();
+}
+
+ErrorCode equivalent(const Twine &a, const Twine &b, bool &result) {
+  FileStatus first, second;
+  if (ErrorCode ec = status(a, first)) return ec;
+  if (ErrorCode ec = status(b, second)) return ec;
+  result = equivalent(first, second);
+  return ErrorCode();
+}
+
+namespace detail {
+
+StrView trustedPwd() {
+  const char *pwd = std::getenv("PWD");
+  if (!pwd || !paths::isAbsolute(pwd)) return StrView();
+  FileStatus named, current;
+  if (status(pwd, named) || status(".", current)) return StrView();
+  if (named.identity() != current.identity()) return StrView();
+  return StrView(pwd);
+}
+
+ErrorCode currentDirectoryInto(char *buffer, size_t capacity, size_t &length) {
+  if (!::getcwd(buffer, capacity)) return ErrorCode::fromErrno();
+  length = std::strlen(buffer);
+  return ErrorCode();
+}
+
+std::string executablePathFrom(const char *argv0, const char *selfLink) {
+  bool linkExists = false;
+  if (!exists(selfLink, linkExists) && linkExists) {
+    char target[4096];
+    ssize_t length = ::readlink(selfLink, target, sizeof(target));
+    // A target that fills the whole buffer may have been cut.
+    if (length < 0 || size_t(length) >= sizeof(target)) return std::string();
+    return std::string(target, size_t(length));
+  }
+
+  std::string result;
+  if (!argv0 || !*argv0) return result;
+  if (argv0[0] == '/') {
+    tryCandidate("/", argv0, result);
+    return result;
+  }
+  if (std::strchr(argv0, '/')) {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof(cwd))) tryCandidate(cwd, argv0, result);
+    return result;
+  }
+  const char *searchPath = std::getenv("PATH");
+  if (!searchPath) return result;
+  char *copy = ::strdup(searchPath);
+  if (!copy) return result;
+  // Each element in turn; an empty element is the empty directory text.
+  for (char *dir = copy;;) {
+    char *colon = std::strchr(dir, ':');
+    if (colon) *colon = '\0';
+    if (tryCandidate(dir, argv0, result) || !colon) break;
+    dir = colon + 1;
+  }
+  std::free(copy);
+  return result;
+}
+
+} // namespace detail
+
+std::string executablePath(const char *argv0, void *mainAddress) {
+  (void)mainAddress;
+  return detail::executablePathFrom(argv0, "/proc/self/exe");
+}
+
+} // namespace files
+} // namespace vorn
