@@ -210,8 +210,11 @@ void execChosenRuntime(const char *runtime, char **argv) {
     fprintf(stderr, "Path length exceeds maximum length (PATH_MAX)\n");
     exit(1);
   }
+  // The length test above leaves room for the whole command.
   char command[kPathMax];
-  snprintf(command, sizeof command, "%s/bin/%s", canonical, kLauncherArg0);
+  memcpy(command, canonical, length);
+  memcpy(command + length, "/bin/", 5);
+  strcpy(command + length + 5, kLauncherArg0);
   argv[0] = kLauncherArg0;
 
   trace("ReExec Command: %s (%s)\n", command, argv[0]);
