@@ -41,8 +41,9 @@ char *resolveExecutable(const char *directory, const char *name) {
 
 static char *searchPath(const char *name) {
   char cwd[kPathMax];
-  if (!getcwd(cwd, sizeof cwd))
-    cwd[0] = '\0';
+  // Without a working directory (removed, or too long) relative elements name nothing; joined
+  // to an empty text they would be searched from the root and could find another program.
+  bool haveCwd = getcwd(cwd, sizeof cwd) != nullptr;
   const char *path = getenv("PATH");
   if (!path || !*path)
     path = ".";
@@ -50,8 +51,9 @@ static char *searchPath(const char *name) {
   for (const char *p = path;;) {
     const char *end = strchr(p, ':');
     size_t length = end ? size_t(end - p) : strlen(p);
-    if (length < size_t(kPathMax)) {
-      if (p[0] == '/')
+    bool absolute = length > 0 && p[0] == '/';
+    if (length < size_t(kPathMax) && (absolute || haveCwd)) {
+      if (absolute)
         snprintf(element, sizeof element, "%.*s", int(length), p);
       else
         snprintf(element, sizeof element, "%s/%.*s", cwd, int(length), p);
