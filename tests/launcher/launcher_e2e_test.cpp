@@ -17,11 +17,9 @@
 
 namespace {
 
+using staged::kKru;
 using staged::Launch;
 using Strings = std::vector<std::string>;
-
-const char kKru[] =
-    "Error: A KRU error has occurred, please check your installation and try again\n";
 
 class Launcher : public ::testing::Test {
 protected:
@@ -494,14 +492,10 @@ TEST_F(Launcher, MissingRuntimePiecesEndWithTheirStatus) {
 namespace {
 
 std::string commandOutput(const std::string &command) {
-  std::string text;
   FILE *p = popen(command.c_str(), "r");
   if (!p)
-    return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-    text.append(buffer, n);
+    return std::string();
+  std::string text = units::readAll(p);
   pclose(p);
   return text;
 }

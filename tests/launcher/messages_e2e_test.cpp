@@ -34,46 +34,19 @@
 namespace {
 
 namespace fs = std::filesystem;
+using staged::kKru;
 using staged::Launch;
+using staged::removeTreeAt;
+using staged::withoutSanitizerNotes;
 using Strings = std::vector<std::string>;
 using Env = std::map<std::string, std::string>;
 
-const char kKru[] =
-    "Error: A KRU error has occurred, please check your installation and try again\n";
 const char kNoKnownVms[] = "Error: no known VMs. (check for corrupt rask.cfg file)\n";
 const uid_t kNobody = 65534;
 
 bool endsWith(const std::string &text, const std::string &suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-// `err` less the sanitizer runtime's own notes ("==PID==..." lines), which a sanitized launcher
-// writes when it cannot read its executable's name.
-std::string withoutSanitizerNotes(const std::string &err) {
-  std::string kept;
-  for (const std::string &line : staged::lines(err))
-    if (line.compare(0, 2, "==") != 0)
-      kept += line + "\n";
-  return kept;
-}
-
-bool runMkzub(const Strings &args) {
-  Strings store = {VORN_BINARY_DIR "/platform/mkzub"};
-  store.insert(store.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (std::string &s : store)
-    argv.push_back(&s[0]);
-  argv.push_back(nullptr);
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -196,25 +169,14 @@ bool followUntil(pid_t pid, const StopPoint &stop, int *wstatus) {
 // Runs `s` in the working directory rt.base() with its output captured there.
 Launch launch(const staged::Runtime &rt, const Start &s) {
   Strings argStore = s.argv, envStore = rt.environment(s.env);
-  std::vector<char *> argv, envp;
-  for (std::string &a : argStore)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  for (std::string &e : envStore)
-    envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char *> argv = staged::pointersTo(argStore), envp = staged::pointersTo(envStore);
   const std::string outPath = rt.base() + "/start.out", errPath = rt.base() + "/start.err";
   remove(rt.tracePath().c_str());
 
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int nullFd = open("/dev/null", O_RDONLY);
-    dup2(nullFd, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
+    staged::redirectForExec(outPath, errPath);
     if (chdir(rt.base().c_str()) != 0)
       childSetupFailed("chdir");
     if (s.stop && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
@@ -239,17 +201,11 @@ Launch launch(const staged::Runtime &rt, const Start &s) {
     if (!ended)
       ADD_FAILURE() << "the launcher never reached its stop";
   }
-  if (pid > 0 && (ended || waitpid(pid, &wstatus, 0) == pid)) {
-    if (WIFEXITED(wstatus))
-      r.status = WEXITSTATUS(wstatus);
-    else if (WIFSIGNALED(wstatus))
-      r.signal = WTERMSIG(wstatus);
-  }
-  r.out = units::readWholeFile(outPath);
-  r.err = units::readWholeFile(errPath);
+  if (pid > 0 && (ended || waitpid(pid, &wstatus, 0) == pid))
+    staged::recordEnd(wstatus, &r.status, &r.signal);
+  r.out = staged::takeFile(outPath);
+  r.err = staged::takeFile(errPath);
   r.trace = staged::lines(units::readWholeFile(rt.tracePath()));
-  remove(outPath.c_str());
-  remove(errPath.c_str());
   return r;
 }
 
@@ -569,10 +525,10 @@ TEST_F(Messages, RetiredOptionsWarnAndAddNothing) {
 TEST_F(Messages, MainClassFromAZubFile) {
   const std::string good = rt_.base() + "/good.zub", plain = rt_.base() + "/plain.zub",
                     bare = rt_.base() + "/bare.zub", missing = rt_.base() + "/missing.zub";
-  ASSERT_TRUE(runMkzub({good, "--manifest-text",
-                        "Manifest-Version: 1.0\nMain-Class: com.mox.tools.quillet.Main\n"}));
-  ASSERT_TRUE(runMkzub({plain, "--manifest-text", "Manifest-Version: 1.0\n"}));
-  ASSERT_TRUE(runMkzub({bare, "a.class=x"}));
+  ASSERT_TRUE(staged::mkzub({good, "--manifest-text",
+                              "Manifest-Version: 1.0\nMain-Class: com.mox.tools.quillet.Main\n"}));
+  ASSERT_TRUE(staged::mkzub({plain, "--manifest-text", "Manifest-Version: 1.0\n"}));
+  ASSERT_TRUE(staged::mkzub({bare, "a.class=x"}));
 
   Launch r = rt_.run({"-J-zub", "-J-cp", good, "a", "b"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -642,30 +598,6 @@ int makeUnnameableDir(int parentFd, const char *top, size_t depth) {
     fd = next;
   }
   return fd;
-}
-
-// Removes `name` in the directory open as `parentFd` with everything below it; paths of any
-// length are fine.
-void removeTreeAt(int parentFd, const char *name) {
-  struct stat st;
-  if (fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return;
-  if (S_ISDIR(st.st_mode)) {
-    int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (fd >= 0) {
-      Strings children;
-      if (DIR *dir = fdopendir(dup(fd))) {
-        while (struct dirent *e = readdir(dir))
-          if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-            children.push_back(e->d_name);
-        closedir(dir);
-      }
-      for (const std::string &child : children)
-        removeTreeAt(fd, child.c_str());
-      close(fd);
-    }
-  }
-  unlinkat(parentFd, name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
 }
 
 // A launcher that cannot tell where it lies cannot hand the run over to another runtime: this

@@ -5,7 +5,6 @@
 // mount they make disappears with them.
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <sched.h>
 #include <sys/capability.h>
@@ -31,6 +30,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using staged::withoutSanitizerNotes;
 using Strings = std::vector<std::string>;
 
 const uid_t kNobody = 65534;
@@ -44,34 +44,26 @@ const char kNoRuntime[] =
 // (the system's temporary directory unless that is mounted nosuid, else the build directory).
 class Scratch {
 public:
-  Scratch() {
-    const char *tmp = getenv("TMPDIR");
-    std::string parent = tmp && *tmp ? tmp : "/tmp";
-    struct statvfs sv;
-    if (statvfs(parent.c_str(), &sv) != 0 || (sv.f_flag & ST_NOSUID))
-      parent = VORN_BINARY_DIR;
-    std::string model = parent + "/quillet-privilege-XXXXXX";
-    if (!mkdtemp(&model[0])) {
-      perror("mkdtemp");
-      abort();
-    }
-    char *real = realpath(model.c_str(), nullptr);
+  Scratch() : dir_(honouringSetUserId(), "quillet-privilege") {
+    char *real = realpath(dir_.path().c_str(), nullptr);
     path_ = real;
     free(real);
     chmod(path_.c_str(), 0755);
   }
-  ~Scratch() {
-    nftw(
-        path_.c_str(),
-        [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
 
+  // The directory, canonical.
   const std::string &path() const { return path_; }
 
 private:
+  static std::string honouringSetUserId() {
+    std::string parent = units::systemTempDir();
+    struct statvfs sv;
+    if (statvfs(parent.c_str(), &sv) != 0 || (sv.f_flag & ST_NOSUID))
+      parent = VORN_BINARY_DIR;
+    return parent;
+  }
+
+  units::TempDir dir_;
   std::string path_;
 };
 
@@ -170,13 +162,7 @@ void bindInto(const std::string &root, const char *what, const char *step) {
 // Runs `s` with its output captured in files under `scratch`, at most 60 seconds.
 Outcome launch(const Start &s, const std::string &scratch) {
   Strings argStore = s.argv, envStore = s.env;
-  std::vector<char *> argv, envp;
-  for (std::string &a : argStore)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  for (std::string &e : envStore)
-    envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char *> argv = staged::pointersTo(argStore), envp = staged::pointersTo(envStore);
   std::string outPath = scratch + "/start.out", errPath = scratch + "/start.err";
 #if defined(__SANITIZE_ADDRESS__)
   // The sanitizer runtime takes its settings from /proc/self/environ, which a set-user-id or
@@ -202,12 +188,7 @@ Outcome launch(const Start &s, const std::string &scratch) {
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int nullFd = open("/dev/null", O_RDONLY);
-    dup2(nullFd, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
+    staged::redirectForExec(outPath, errPath);
     if (privateMounts) {
       if (unshare(CLONE_NEWNS) != 0)
         setupFailed("unshare");
@@ -273,17 +254,11 @@ Outcome launch(const Start &s, const std::string &scratch) {
   }
   Outcome o;
   int wstatus = 0;
-  if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
-    if (WIFEXITED(wstatus))
-      o.status = WEXITSTATUS(wstatus);
-    else if (WIFSIGNALED(wstatus))
-      o.signal = WTERMSIG(wstatus);
-  }
-  o.out = units::readWholeFile(outPath);
-  o.err = units::readWholeFile(errPath);
+  if (pid > 0 && waitpid(pid, &wstatus, 0) == pid)
+    staged::recordEnd(wstatus, &o.status, &o.signal);
+  o.out = staged::takeFile(outPath);
+  o.err = staged::takeFile(errPath);
   o.outLines = staged::lines(o.out);
-  remove(outPath.c_str());
-  remove(errPath.c_str());
   remove(environPath.c_str());
   rmdir(freshProc.c_str());
   return o;
@@ -299,20 +274,6 @@ std::string libraryPathSeen(const std::string &tracePath) {
   Strings v = staged::linesStartingWith(staged::lines(units::readWholeFile(tracePath)),
                                         "env LD_LIBRARY_PATH");
   return v.size() == 1 ? v[0] : "(" + std::to_string(v.size()) + " lines)";
-}
-
-// `err` less, in a sanitized build, the sanitizer runtime's own notes ("==PID==..." lines),
-// which it writes when it cannot read its executable's name from /proc.
-std::string withoutSanitizerNotes(const std::string &err) {
-#if defined(__SANITIZE_ADDRESS__)
-  std::string kept;
-  for (const std::string &line : staged::lines(err))
-    if (line.compare(0, 2, "==") != 0)
-      kept += line + "\n";
-  return kept;
-#else
-  return err;
-#endif
 }
 
 // The VM's library path entries the launcher puts first for the default VM of `runtime`.

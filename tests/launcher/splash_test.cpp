@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using staged::Launch;
+using staged::mkzub;
 using Strings = std::vector<std::string>;
 
 // The splash library's part of the trace: its load and its calls.
@@ -38,25 +39,6 @@ long count(const std::string &text, const std::string &what) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
     ++n;
   return n;
-}
-
-// Runs mkzub with `args`; true when it succeeded.
-bool mkzub(const Strings &args) {
-  std::string tool = VORN_BINARY_DIR "/platform/mkzub";
-  Strings store = {tool};
-  store.insert(store.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (std::string &s : store)
-    argv.push_back(&s[0]);
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
 }
 
 class Splash : public ::testing::Test {

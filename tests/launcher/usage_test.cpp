@@ -23,11 +23,9 @@
 
 namespace {
 
+using staged::kKru;
 using staged::Launch;
 using Strings = std::vector<std::string>;
-
-const char kKru[] =
-    "Error: A KRU error has occurred, please check your installation and try again\n";
 
 // The calls the stand-in's LauncherHelp received, as "help NAME ARGS..." lines.
 Strings helpCalls(const Launch &r) { return staged::linesStartingWith(r.trace, "help "); }

@@ -63,6 +63,7 @@ __attribute__((constructor)) void recordAsRuntimeLauncher() {
 }
 
 using staged::Launch;
+using staged::removeTreeAt;
 using Strings = std::vector<std::string>;
 using Env = std::map<std::string, std::string>;
 
@@ -149,38 +150,9 @@ void makeEntryAt(int dirFd, const std::string &entry, Kind kind) {
   }
 }
 
-// Removes `name` in the directory open as `parentFd` with everything below it; paths of any
-// length are fine.
-void removeTreeAt(int parentFd, const char *name) {
-  struct stat st;
-  if (fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return;
-  if (!S_ISDIR(st.st_mode)) {
-    unlinkat(parentFd, name, 0);
-    return;
-  }
-  int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-  if (fd >= 0) {
-    Strings children;
-    if (DIR *dir = fdopendir(dup(fd))) {
-      while (struct dirent *e = readdir(dir))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-          children.push_back(e->d_name);
-      closedir(dir);
-    }
-    for (const std::string &child : children)
-      removeTreeAt(fd, child.c_str());
-    close(fd);
-  }
-  unlinkat(parentFd, name, AT_REMOVEDIR);
-}
-
 void runProgram(const Strings &args) {
-  std::vector<char *> argv;
   Strings store = args;
-  for (std::string &s : store)
-    argv.push_back(&s[0]);
-  argv.push_back(nullptr);
+  std::vector<char *> argv = staged::pointersTo(store);
   pid_t pid;
   ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
   int status = 0;

@@ -19,15 +19,22 @@ long oruLiveBlocks();
 
 namespace units {
 
-inline std::string readWholeFile(const std::string &path) {
+// Everything that can still be read from `stream`; the caller keeps and closes the stream.
+inline std::string readAll(FILE *stream) {
   std::string text;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == nullptr)
-    return text;
   char buffer[4096];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+  while ((n = fread(buffer, 1, sizeof buffer, stream)) > 0)
     text.append(buffer, n);
+  return text;
+}
+
+// The contents of the file at `path`, or an empty text when it cannot be opened.
+inline std::string readWholeFile(const std::string &path) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == nullptr)
+    return std::string();
+  std::string text = readAll(f);
   fclose(f);
   return text;
 }
@@ -42,12 +49,20 @@ inline void writeWholeFile(const std::string &path, const std::string &text) {
   fclose(f);
 }
 
-// A fresh directory under the system's temporary directory, removed with its contents.
+// The system's temporary directory: $TMPDIR when set and not empty, else /tmp.
+inline std::string systemTempDir() {
+  const char *base = getenv("TMPDIR");
+  return base && *base ? base : "/tmp";
+}
+
+// A fresh directory, removed with its contents (links are removed, never followed).
 class TempDir {
 public:
-  TempDir() {
-    const char *base = getenv("TMPDIR");
-    std::string model = std::string(base && *base ? base : "/tmp") + "/quillet-units-XXXXXX";
+  // A directory in the system's temporary directory.
+  TempDir() : TempDir(systemTempDir(), "quillet-units") {}
+  // A directory in the existing directory `parent`, its name `prefix` and six random characters.
+  TempDir(const std::string &parent, const std::string &prefix) {
+    std::string model = parent + "/" + prefix + "-XXXXXX";
     if (mkdtemp(&model[0]) == nullptr) {
       perror("mkdtemp");
       abort();
@@ -76,18 +91,23 @@ struct Outcome {
   std::string err;
 };
 
-// Runs `body` with descriptors 1 and 2 sent to files in `dir`, and returns what it wrote.
-inline Outcome capture(const std::string &dir, const std::function<void()> &body) {
-  std::string outPath = dir + "/captured.out", errPath = dir + "/captured.err";
-  fflush(stdout);
-  fflush(stderr);
-  int savedOut = dup(1), savedErr = dup(2);
+// Sends descriptors 1 and 2 to files created (or emptied) at `outPath` and `errPath`.
+inline void redirectOutput(const std::string &outPath, const std::string &errPath) {
   int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   dup2(outFd, 1);
   dup2(errFd, 2);
   close(outFd);
   close(errFd);
+}
+
+// Runs `body` with descriptors 1 and 2 sent to files in `dir`, and returns what it wrote.
+inline Outcome capture(const std::string &dir, const std::function<void()> &body) {
+  std::string outPath = dir + "/captured.out", errPath = dir + "/captured.err";
+  fflush(stdout);
+  fflush(stderr);
+  int savedOut = dup(1), savedErr = dup(2);
+  redirectOutput(outPath, errPath);
   body();
   fflush(stdout);
   fflush(stderr);
@@ -112,12 +132,7 @@ inline Outcome runInChild(const std::string &dir, const std::function<void()> &b
   fflush(stderr);
   pid_t pid = fork();
   if (pid == 0) {
-    int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
-    close(outFd);
-    close(errFd);
+    redirectOutput(outPath, errPath);
     body();
     fflush(nullptr);
     _exit(0);
