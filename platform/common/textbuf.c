@@ -49,19 +49,23 @@ void tb_append(TextBuf *tb, const char *text) { tb_append_bytes(tb, text, strlen
 
 void tb_append_char(TextBuf *tb, char c) { tb_append_bytes(tb, &c, 1); }
 
-void tb_appendf(TextBuf *tb, const char *format, ...) {
-  va_list ap;
-  va_start(ap, format);
+void tb_vappendf(TextBuf *tb, const char *format, va_list ap) {
   va_list again;
   va_copy(again, ap);
   int n = vsnprintf(NULL, 0, format, ap);
-  va_end(ap);
   if (n > 0) {
     reserve(tb, (size_t)n);
     vsnprintf(tb->data + tb->len, (size_t)n + 1, format, again);
     tb->len += (size_t)n;
   }
   va_end(again);
+}
+
+void tb_appendf(TextBuf *tb, const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  tb_vappendf(tb, format, ap);
+  va_end(ap);
 }
 
 void tb_append_escaped(TextBuf *tb, const char *text, int quote) {

@@ -20,6 +20,8 @@ void tb_append(TextBuf *tb, const char *text);
 void tb_append_char(TextBuf *tb, char c);
 /* Appends printf-formatted text. */
 void tb_appendf(TextBuf *tb, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The same with the arguments as a va_list (which it consumes).
+void tb_vappendf(TextBuf *tb, const char *format, va_list ap);
 /* Appends `text` with '\\' and control bytes (below 0x20 and 0x7f) escaped as "\\\\" and
    "\\xHH", and '"' as "\\\"" when `quote` is set, in which case the result is also enclosed in
    double quotes. A null `text` appends "null" without quotes. The result never holds a newline. */

@@ -16,17 +16,8 @@ void vm_die(const char *format, ...) {
   tb_append(&tb, "librask: ");
   va_list ap;
   va_start(ap, format);
-  va_list again;
-  va_copy(again, ap);
-  int n = vsnprintf(NULL, 0, format, ap);
+  tb_vappendf(&tb, format, ap);
   va_end(ap);
-  if (n > 0) {
-    char *text = (char *)xmalloc("librask", (size_t)n + 1);
-    vsnprintf(text, (size_t)n + 1, format, again);
-    tb_append(&tb, text);
-    free(text);
-  }
-  va_end(again);
   tb_append_char(&tb, '\n');
   fflush(stdout);
   fputs(tb_text(&tb), stderr);
