@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/TimeRecorder.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -136,24 +138,12 @@ BENCHMARK(Ints_FdOutStream);
 BENCHMARK(Ints_snprintf_fwrite);
 BENCHMARK(Ints_ostringstream);
 
-// The console output plus the CPU time per iteration of each benchmark (steadier than wall time on a shared machine), for the ratio table.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs)
-      if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-        times[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
-void printRatio(const RecordingReporter &rep, const char *ours, const char *anchor, double target) {
-  auto o = rep.times.find(ours), a = rep.times.find(anchor);
-  if (o == rep.times.end() || a == rep.times.end() || o->second <= 0) return;
-  double ratio = a->second / o->second;
-  std::printf("%-30s %10.0f ns  vs %-28s %10.0f ns  ratio %5.2f  (target >= %.1f: %s)\n", ours,
-              o->second, anchor, a->second, ratio, target, ratio >= target ? "met" : "NOT met");
+void printRatio(const TimeRecorder &rep, const char *ours, const char *anchor, double target) {
+  double o = rep.time(ours), a = rep.time(anchor);
+  if (o <= 0 || a <= 0) return;
+  double ratio = a / o;
+  std::printf("%-30s %10.0f ns  vs %-28s %10.0f ns  ratio %5.2f  (target >= %.1f: %s)\n", ours, o,
+              anchor, a, ratio, target, ratio >= target ? "met" : "NOT met");
 }
 
 } // namespace
@@ -161,7 +151,7 @@ void printRatio(const RecordingReporter &rep, const char *ours, const char *anch
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RecordingReporter reporter;
+  TimeRecorder reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nPer %d items (anchor time / our time):\n", itemsPerIteration);
   printRatio(reporter, "SmallStrings_VectorOutStream", "SmallStrings_fwrite", 1.0);

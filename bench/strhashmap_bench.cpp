@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/TimeRecorder.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -127,25 +129,6 @@ void anchorBuild(benchmark::State &state) {
   }
 }
 
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs) {
-      if (r.error_occurred) continue;
-      if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
-        times[r.run_name.str()] = r.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double time(const std::string &name) const {
-    auto it = times.find(name);
-    return it == times.end() ? 0 : it->second;
-  }
-
-private:
-  std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -166,7 +149,7 @@ int main(int argc, char **argv) {
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  SummaryReporter reporter;
+  TimeRecorder reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   // Ratios above 1 mean StrHashMap is faster than the anchor.

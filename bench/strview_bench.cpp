@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/TimeRecorder.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -132,28 +134,6 @@ void benchFindFirstOf(benchmark::State &state, const SearchCase *c, bool ours) {
 }
 
 // Keeps the time of every run for the summary.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    // With --benchmark_repetitions the median (reported after the repetitions) wins.
-    for (const Run &r : runs) {
-      if (r.error_occurred) continue;
-      if (r.run_type == Run::RT_Iteration)
-        times[r.run_name.str()] = r.GetAdjustedCPUTime();
-      else if (r.aggregate_name == "median")
-        times[r.run_name.str()] = r.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double time(const std::string &name) const {
-    auto it = times.find(name);
-    return it == times.end() ? 0 : it->second;
-  }
-
-private:
-  std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -184,7 +164,7 @@ int main(int argc, char **argv) {
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  SummaryReporter reporter;
+  TimeRecorder reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   // Ratios above 1 mean StrView is faster than the anchor.
