@@ -29,7 +29,7 @@ int ORU_ParseManifest(char *zubPath, ManifestData *out);
 void ORU_FreeManifest(void);
 // The bytes of one entry of a zub file (freed with ORU_MemFree) and their count, or null.
 void *ORU_ZubUnpackFile(const char *zubPath, const char *entryName, int *size);
-// Non-zero when `spec` is a well-formed version specification.
+// Non-zero when `spec` is a well-formed version request.
 int ORU_ValidVersionString(char *spec);
 // Non-zero when `release` satisfies `spec`.
 int ORU_AcceptableRelease(const char *release, char *spec);

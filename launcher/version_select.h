@@ -15,7 +15,7 @@
 void chooseRuntimeRelease(int argc, char **argv);
 
 // Searches the installed runtimes for the latest release that `request.versionSpec` (which must
-// be a well-formed, non-null specification) accepts: "/usr/tesk" alone when
+// be a well-formed, non-null version request) accepts: "/usr/tesk" alone when
 // `request.restrictSearch` is set, else the directories of "TESK_VERSION_PATH", else
 // HOME/tesk and "/usr/tesk". The first directory that holds an acceptable runtime with a
 // launcher decides. Returns "DIRECTORY/ENTRY" from ORU_MemAlloc, or null when none is found.

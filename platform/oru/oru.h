@@ -58,15 +58,15 @@ void *ORU_ZubUnpackFile(const char *zubPath, const char *entryName, int *size);
 /* Releases are elements separated by '.', '_' or '-'; elements are non-empty runs of ASCII
    letters and digits. Releases compare element by element: two all-digit elements as numbers,
    an all-digit element before any other, other elements by strcmp; a release that is a proper
-   prefix of another is the earlier one. A specification is one or more alternatives separated by
+   prefix of another is the earlier one. A version request is one or more alternatives separated by
    spaces; an alternative is a release (the same release), a release followed by '+' (that
    release or a later one) or a release followed by '*' (every release whose leading elements are
    that release's; a separator may stand before the '*').
 
-   Non-zero when `spec` is a well-formed specification; null gives 0. */
+   Non-zero when `spec` is a well-formed version request; null gives 0. */
 int ORU_ValidVersionString(char *spec);
 /* Non-zero when `release` is a well-formed release that one of the alternatives of the
-   well-formed specification `spec` accepts; 0 otherwise (null arguments included). */
+   well-formed version request `spec` accepts; 0 otherwise (null arguments included). */
 int ORU_AcceptableRelease(const char *release, char *spec);
 /* 1 when release `a` is later than `b`, -1 when earlier, 0 when they compare equal. Any texts
    are ordered (malformed ones by the same element rule, null before everything else), and the

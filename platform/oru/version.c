@@ -95,7 +95,7 @@ static int parse_alternative(const char *s, size_t len, Alternative *alt) {
 }
 
 /* Calls `visit` for every alternative of `spec` until it returns non-zero; returns -1 when the
-   specification is malformed, else the last result of `visit` (0 when none accepted). */
+   version request is malformed, else the last result of `visit` (0 when none accepted). */
 static int each_alternative(const char *spec, int (*visit)(const Alternative *, const char *),
                             const char *release) {
   int seen = 0, result = 0;
@@ -130,7 +130,7 @@ PLATFORM_EXPORT int ORU_ValidVersionString(char *spec) {
 
 PLATFORM_EXPORT int ORU_AcceptableRelease(const char *release, char *spec) {
   if (!release || !spec || !valid_release(release, strlen(release))) return 0;
-  // A malformed specification (-1) accepts nothing, even if an early alternative would match.
+  // A malformed version request (-1) accepts nothing, even if an early alternative would match.
   return each_alternative(spec, NULL, NULL) >= 0 && each_alternative(spec, accepts, release) > 0;
 }
 

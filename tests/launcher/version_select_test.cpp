@@ -225,7 +225,7 @@ TEST_F(VersionSelection, TheLatestAcceptableReleaseWithALauncherIsChosen) {
   addRuntime(dir, "nuvo1.6.0_44");
   addRuntime(dir, "nuvek1.6.0_43");
   addRuntime(dir, "ubo1.5.0_99");
-  addRuntime(dir, "ubo1.7.0");            // not accepted by the specification
+  addRuntime(dir, "ubo1.7.0");            // not accepted by the request
   addRuntime(dir, "nuv1.6.0_99");         // no runtime prefix
   addRuntime(dir, "xubo1.6.0_99");        // the prefix must begin the name
   addRuntime(dir, "ubo1.6.0_90", Kind::NoLauncher);
@@ -366,7 +366,7 @@ TEST_F(VersionSelection, RequestsOutsideTheLeadingOptionsSelectNothing) {
   EXPECT_EQ(rec.args, (Strings{"tesk", "-cp"}));
 }
 
-TEST_F(VersionSelection, UnsatisfiableAndMalformedSpecificationsEndTheLauncher) {
+TEST_F(VersionSelection, UnsatisfiableAndMalformedVersionRequestsEndTheLauncher) {
   std::string dir = root() + "/installed";
   addRuntime(dir, "ubo1.6.0_40");
   addRuntime(dir, "ubo1.9", Kind::NoLauncher);
@@ -393,7 +393,7 @@ TEST_F(VersionSelection, UnsatisfiableAndMalformedSpecificationsEndTheLauncher) 
     EXPECT_FALSE(vmCreated(r));
   }
 
-  // A manifest's specification is checked the same way.
+  // A manifest's version request is checked the same way.
   std::string zub = root() + "/app.zub";
   makeZub(zub, "Main-Class: org.example.App\nUBO-Version: 1.6 +\n");
   Record rec;
@@ -769,7 +769,7 @@ TEST_F(VersionSelection, SearchMatchesABruteForceReferenceOnRandomTrees) {
       request.versionSpec = &spec[0];
       char *best = findBestRuntime(request);
       EXPECT_EQ(best ? std::string(best) : std::string(), expected)
-          << "tree " << tree << ", path " << pathText << ", specification " << spec;
+          << "tree " << tree << ", path " << pathText << ", request " << spec;
       ORU_MemFree(best);
       found += !expected.empty();
     }

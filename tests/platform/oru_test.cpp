@@ -369,7 +369,7 @@ int referenceCompare(const std::string &a, const std::string &b) {
   return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
 }
 
-TEST(OruVersion, SpecificationGrammar) {
+TEST(OruVersion, VersionRequestGrammar) {
   const std::pair<const char *, bool> cases[] = {
       {"1.6", true},         {"1.6+", true},        {"1.6*", true},       {"1.6.*", true},
       {"1.5 1.6+", true},    {"1.6.0_33-b33", true}, {"  1.6  ", true},   {"1.6+ 1.7*  1.8", true},
