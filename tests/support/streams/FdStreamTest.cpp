@@ -16,10 +16,10 @@
 #include "support/streams/StdStreams.h"
 
 using namespace vorn;
+using testsupport::readToEnd;
+using testsupport::TempDir;
 using vorn::testing::readAvailable;
 using vorn::testing::readFile;
-using vorn::testing::readToEnd;
-using vorn::testing::TempDir;
 
 namespace {
 
@@ -64,35 +64,15 @@ struct Pipe {
   }
 };
 
-struct ChildResult {
-  int status = -1; // exit status, or 128 + signal
-  std::string err;
-};
+using testsupport::ChildResult;
 
-int decode(int wstatus) {
-  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-}
-
-// Runs `body` in a forked child with descriptor 2 captured; a body that returns exits with 0.
+// Runs `body` in a forked child with descriptors 1 and 2 captured; a body that returns exits
+// with 0.
 ChildResult inChild(const std::function<void()> &body) {
-  int err[2];
-  EXPECT_EQ(pipe(err), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(err[1], 2);
-    close(err[0]);
-    close(err[1]);
+  return testsupport::runInChild([&] {
     body();
-    _exit(0);
-  }
-  close(err[1]);
-  ChildResult r;
-  r.err = readToEnd(err[0]);
-  close(err[0]);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  r.status = decode(wstatus);
-  return r;
+    return 0;
+  });
 }
 
 // Starts the exit-time child program in `mode` with descriptor 1 on `outFd`; `inWrite` and
@@ -125,9 +105,7 @@ ChildResult runChild(const char *mode, int outFd, const char *extra = nullptr) {
   ChildResult r;
   r.err = readToEnd(errRead);
   close(errRead);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  r.status = decode(wstatus);
+  testsupport::waitFor(pid, &r);
   return r;
 }
 
@@ -176,7 +154,7 @@ TEST(FdStream, TerminalTurnsUnbufferedAtFirstWrite) {
 
 TEST(FdStream, FileOffsetsSeekAndAtomicWrites) {
   TempDir dir;
-  std::string path = dir.file("out.txt");
+  std::string path = dir / "out.txt";
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "12345", 5), 5);
@@ -276,9 +254,9 @@ TEST(StdStreams, StdoutBuffersOnPipeStderrDoesNot) {
   EXPECT_EQ(out.drain(), "") << "standard output on a pipe is buffered";
   ASSERT_EQ(write(inWrite, "g", 1), 1);
   close(inWrite);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  EXPECT_EQ(decode(wstatus), 0);
+  ChildResult ended;
+  EXPECT_TRUE(testsupport::waitFor(pid, &ended));
+  EXPECT_EQ(ended.status, 0);
   EXPECT_EQ(out.drain(), "out:42") << "pending bytes reach the pipe at exit";
   close(errRead);
 }
@@ -292,9 +270,9 @@ TEST(StdStreams, StdoutOnTerminalWritesAtOnce) {
   EXPECT_EQ(readAvailable(master, 6, 5000), "out:42");
   ASSERT_EQ(write(inWrite, "g", 1), 1);
   close(inWrite);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  EXPECT_EQ(decode(wstatus), 0);
+  ChildResult ended;
+  EXPECT_TRUE(testsupport::waitFor(pid, &ended));
+  EXPECT_EQ(ended.status, 0);
   close(errRead);
   close(slave);
   close(master);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/streams/OutStream.h"
+#include "tests/common/TestSupport.h"
 
 namespace vorn {
 namespace testing {
@@ -45,22 +46,12 @@ private:
   uint64_t total = 0;
 };
 
-// A private directory under $TMPDIR (or /tmp), removed with its contents on destruction.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  const std::string &path() const { return dir; }
-  std::string file(const char *name) const { return dir + "/" + name; }
-
-private:
-  std::string dir;
-};
-
 // The whole contents of a file, or "<missing>".
-std::string readFile(const std::string &path);
-// Everything readable from `fd` until end of file.
-std::string readToEnd(int fd);
+inline std::string readFile(const std::string &path) {
+  std::string text;
+  return testsupport::readFile(path, &text) ? text : "<missing>";
+}
+
 // Reads from `fd` until `want` bytes arrived or `timeoutMs` passed without data.
 std::string readAvailable(int fd, size_t want, int timeoutMs);
 
