@@ -6,21 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/common/TestSupport.h"
+
 namespace platformtest {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return path_; }
-  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testsupport::ChildResult;
+using testsupport::TempDir;
 
 void writeFile(const std::string &path, const std::string &bytes);
 // The whole file, or "<missing>" when it cannot be read.
@@ -36,15 +27,11 @@ struct ZipEntry {
 // Writes a ZIP archive through minizip; fails the current test on error.
 void writeZip(const std::string &path, const std::vector<ZipEntry> &entries);
 
-struct ChildResult {
-  int status = -1; // exit status, or 128 + signal
-  std::string out, err;
-};
-// Runs `body` in a forked child whose standard output and error go to files, and returns how
+// Runs `body` in a forked child whose standard output and error are captured, and returns how
 // it ended; the child exits with the value `body` returns.
-ChildResult runChild(const std::function<int()> &body);
+inline ChildResult runChild(const std::function<int()> &body) { return testsupport::runInChild(body); }
 // Runs a program with arguments (argv[0] is `path`) and returns how it ended.
-ChildResult runProgram(const std::string &path, const std::vector<std::string> &args);
+using testsupport::runProgram;
 
 // Sets or unsets an environment variable for the life of the object.
 class ScopedEnv {
