@@ -161,7 +161,7 @@ TEST(OruManifest, InaccessibleInvalidAndManifestlessFiles) {
 
   writeFile(dir / "text.zub", "this is not an archive at all, just text\n");
   writeFile(dir / "empty.zub", "");
-  writeZip(dir / "nomanifest.zub", {{"META-INF/other", "Main-Class: A\n"}, {"zub/Manifest", "Main-Class: A\n"}});
+  writeZip(dir / "nomanifest.zub", {{"com/mox/notes.txt", "Main-Class: A\n"}, {"zub/Manifest", "Main-Class: A\n"}});
   writeZip(dir / "good.zub", {{"zub/manifest", "Main-Class: A\n"}});
   std::string good = readFile(dir / "good.zub");
   writeFile(dir / "truncated.zub", good.substr(0, good.size() / 2));
