@@ -4,34 +4,23 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TestSupport.h"
+
 namespace vctest {
 
 // A private directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
 // path() is its real path (no symbolic links), as a running program sees its own location.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return dir; }
+using testsupport::TempDir;
 
-private:
-  std::string dir;
-};
-
-// The outcome of one run of a program.
-struct RunResult {
-  int status = -1; // the exit status, or 128 + the signal number
-  std::string out;
-  std::string err;
-};
+// The outcome of one run of a program: its exit status (or the signal that ended it) and what
+// it wrote on descriptors 1 and 2.
+using RunResult = testsupport::ChildResult;
 
 // Where the child's standard output goes.
-enum class Stdout { Capture, SameAsStderr, DevFull, Closed };
+using testsupport::Stdout;
 
-// Runs `program` with `args` (argv[0] is `program` unless `argv0` is given) and returns its
-// status and what it wrote on descriptors 1 and 2.
+// Runs `program` with `args` (argv[0] is `program` unless `argv0` is given), in `cwd` unless
+// that is empty, and returns its status and what it wrote on descriptors 1 and 2.
 RunResult run(const std::string &program, const std::vector<std::string> &args, Stdout mode = Stdout::Capture,
         const char *argv0 = nullptr, const std::string &cwd = "");
 
@@ -40,10 +29,10 @@ void makeDirs(const std::string &path);
 // Copies the file at `from` to `to`, keeping its permission bits.
 void copyFile(const std::string &from, const std::string &to);
 // The whole contents of a file ("" when it cannot be read).
-std::string readFile(const std::string &path);
+using testsupport::readFile;
 void writeFile(const std::string &path, const std::string &text);
 // Removes a file or a whole tree; a missing path is no error.
-void removeTree(const std::string &path);
+using testsupport::removeTree;
 bool exists(const std::string &path);
 // realpath(3) of an existing path.
 std::string realPath(const std::string &path);
