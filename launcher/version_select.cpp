@@ -153,11 +153,11 @@ char *bestEntryIn(const char *directory, char *spec) {
 } // namespace
 
 bool runtimeLauncherExists(const char *directory, const char *entry) {
-  // "/", "/bin/tesk" and the terminating NUL.
-  if (strlen(directory) + strlen(entry) + 11 > size_t(kPathMax))
-    return false;
   char path[kPathMax];
-  snprintf(path, sizeof path, "%s/%s/bin/tesk", directory, entry);
+  // A path cut to fit the buffer would name some other file.
+  int length = snprintf(path, sizeof path, "%s/%s/bin/tesk", directory, entry);
+  if (length < 0 || size_t(length) >= sizeof path)
+    return false;
   struct stat st;
   // A directory passes the access test but cannot be executed.
   return stat(path, &st) == 0 && !S_ISDIR(st.st_mode) && access(path, X_OK) == 0;

@@ -23,23 +23,6 @@ FileType typeOfMode(uint32_t mode) {
   return FileType::Unknown;
 }
 
-// The status fields are 32 bits wide, as the 32-bit stat call reports them. Where the call itself
-// is wider (a 64-bit target), values that do not fit fail as that call would, instead of being
-// cut.
-template <typename T> bool fitsUnsigned32(T value) {
-  if constexpr (sizeof(T) > 4) return uint64_t(value) <= UINT32_MAX;
-  (void)value;
-  return true;
-}
-template <typename T> bool fitsSigned32(T value) {
-  if constexpr (sizeof(T) > 4) return int64_t(value) >= INT32_MIN && int64_t(value) <= INT32_MAX;
-  (void)value;
-  return true;
-}
-bool fitsStatusFields(const struct stat &st) {
-  return fitsUnsigned32(st.st_ino) && fitsSigned32(st.st_size) && fitsSigned32(st.st_mtime);
-}
-
 ErrorCode failedStatus(ErrorCode ec, FileStatus &result) {
   result = FileStatus();
   result.type = ec == ErrorCondition::generic(ENOENT) ? FileType::NotFound : FileType::StatusError;
@@ -67,13 +50,12 @@ ErrorCode status(const Twine &path, FileStatus &result) {
   StrView text = path.asTerminatedView(scratch);
   struct stat st;
   if (::stat(text.data(), &st) != 0) return failedStatus(ErrorCode::fromErrno(), result);
-  if (!fitsStatusFields(st)) return failedStatus(ErrorCode::fromErrno(EOVERFLOW), result);
   result.device = uint64_t(st.st_dev);
-  result.inode = uint32_t(st.st_ino);
-  result.modificationTime = int32_t(st.st_mtime);
+  result.inode = uint64_t(st.st_ino);
+  result.modificationTime = int64_t(st.st_mtime);
   result.user = uint32_t(st.st_uid);
   result.group = uint32_t(st.st_gid);
-  result.size = int32_t(st.st_size);
+  result.size = int64_t(st.st_size);
   result.type = typeOfMode(uint32_t(st.st_mode));
   result.permissions = uint32_t(st.st_mode);
   return ErrorCode();

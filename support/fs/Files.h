@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_FS_FILES_H
 #define VORN_SUPPORT_FS_FILES_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -48,11 +50,11 @@ inline bool operator!=(const FileIdentity &a, const FileIdentity &b) { return !(
 // is FileType::StatusError.
 struct FileStatus {
   uint64_t device = 0;          // device of the file system holding the file
-  uint32_t inode = 0;           // serial number on that device
-  int32_t modificationTime = 0; // seconds since 1970-01-01 00:00 UTC
+  uint64_t inode = 0;           // serial number on that device
+  int64_t modificationTime = 0; // seconds since 1970-01-01 00:00 UTC
   uint32_t user = 0;
   uint32_t group = 0;
-  int32_t size = 0;             // bytes
+  int64_t size = 0;             // bytes
   FileType type = FileType::StatusError;
   uint32_t permissions = 0;     // the whole mode word, file-type bits included
 
@@ -65,8 +67,8 @@ struct FileStatus {
 };
 
 // The status of `path`, following symbolic links. `result` is always written: on failure it is
-// all zeros with type NotFound when the file does not exist (ENOENT), else StatusError. A file
-// whose inode number, size or time does not fit the 32-bit fields fails with EOVERFLOW.
+// all zeros with type NotFound when the file does not exist (ENOENT), else StatusError. Sizes,
+// inode numbers and times are 64 bits wide on every target, so any file can be queried.
 ErrorCode status(const Twine &path, FileStatus &result);
 
 // The type is known (not StatusError).

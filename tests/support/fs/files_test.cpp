@@ -207,20 +207,6 @@ TEST_F(FileQueries, OtherFailuresAreNotNotFound) {
   bool found = true;
   EXPECT_EQ(files::exists(bad, found), ErrorCode::fromErrno(ENOTDIR));
   EXPECT_TRUE(found);
-
-  // A file larger than the 32-bit status call can describe.
-  std::string big = tmp / "big";
-  int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_LARGEFILE, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate64(fd, 3ll << 30), 0);
-  close(fd);
-  EXPECT_EQ(files::status(big, s), ErrorCode::fromErrno(EOVERFLOW));
-  expectZeroWithType(s, FileType::StatusError);
-  FileIdentity id;
-  EXPECT_EQ(files::identity(big, id), ErrorCode::fromErrno(EOVERFLOW));
-  found = false;
-  EXPECT_FALSE(files::exists(big, found));
-  EXPECT_TRUE(found);
 }
 
 TEST_F(FileQueries, PermissionFailuresWithoutPrivileges) {
