@@ -17,9 +17,6 @@ if(TARGET test_launcher)
   else()
     # Nothing but the unit tests was found: test_launcher has nothing of its own to run.
     set_property(TARGET test_launcher PROPERTY EXCLUDE_FROM_ALL TRUE)
-    if(TEST test_launcher)
-      set_tests_properties(test_launcher PROPERTIES DISABLED TRUE)
-    endif()
   endif()
 endif()
 
@@ -36,5 +33,4 @@ set_source_files_properties(
   PROPERTIES COMPILE_OPTIONS "-fno-exceptions;-fno-rtti" COMPILE_DEFINITIONS _GNU_SOURCE)
 # The launcher may be position-independent; the cpuid code must keep EBX intact there.
 set_property(TARGET test_launcher_units PROPERTY POSITION_INDEPENDENT_CODE ON)
-add_test(NAME test_launcher_units COMMAND test_launcher_units)
-set_tests_properties(test_launcher_units PROPERTIES TIMEOUT 300)
+vorn_register_tests(test_launcher_units)

@@ -3,20 +3,41 @@
 
 // What vorn-config must answer, written out here independently of the build's own values.
 
+#include <cstddef>
+#include <string>
+
 namespace vctest {
+
+// The i686 build reports the values of the toolkit's reference build; a native build reports its
+// own roots, build mode, host triple and flags (the same flags less the i686 code-generation ones).
+#ifdef VORN_EXPECT_NATIVE
+#define VORN_EXPECTED_ARCH_FLAGS ""
+constexpr const char kSrcRoot[] = VORN_SOURCE_DIR;
+constexpr const char kObjRoot[] = VORN_BINARY_DIR;
+constexpr const char kBuildMode[] = VORN_EXPECTED_BUILD_MODE;
+constexpr size_t kCFlagsLength = 249, kCxxFlagsLength = 336;
+#else
+#define VORN_EXPECTED_ARCH_FLAGS " -m32 -march=i686 -mtune=atom"
+constexpr const char kSrcRoot[] = "/builddir/build/BUILD/vorn-3.4";
+constexpr const char kObjRoot[] = "/builddir/build/BUILD/vorn-3.4";
+constexpr const char kBuildMode[] = "Release";
+constexpr size_t kCFlagsLength = 278, kCxxFlagsLength = 365;
+#endif
 
 constexpr const char kCppFlags[] =
     " -DNDEBUG -D_GNU_SOURCE -D__STDC_CONSTANT_MACROS -D__STDC_FORMAT_MACROS -D__STDC_LIMIT_MACROS";
 constexpr const char kCFlags[] =
     " -DNDEBUG -D_GNU_SOURCE -D__STDC_CONSTANT_MACROS -D__STDC_FORMAT_MACROS -D__STDC_LIMIT_MACROS"
     " -O2 -g -pipe -Wall -Wp,-D_FORTIFY_SOURCE=2 -fexceptions -fstack-protector --param=ssp-buffer-size=4"
-    " -m32 -march=i686 -mtune=atom -fasynchronous-unwind-tables -fomit-frame-pointer -fPIC";
+    VORN_EXPECTED_ARCH_FLAGS " -fasynchronous-unwind-tables -fomit-frame-pointer -fPIC";
 constexpr const char kCxxFlags[] =
     " -DNDEBUG -D_GNU_SOURCE -D__STDC_CONSTANT_MACROS -D__STDC_FORMAT_MACROS -D__STDC_LIMIT_MACROS"
     " -O2 -g -pipe -Wall -Wp,-D_FORTIFY_SOURCE=2 -fexceptions -fstack-protector --param=ssp-buffer-size=4"
-    " -m32 -march=i686 -mtune=atom -fasynchronous-unwind-tables -fomit-frame-pointer"
+    VORN_EXPECTED_ARCH_FLAGS " -fasynchronous-unwind-tables -fomit-frame-pointer"
     " -fvisibility-inlines-hidden -fno-exceptions -fno-rtti -fPIC -Woverloaded-virtual -Wcast-qual";
-constexpr const char kRoot[] = "/builddir/build/BUILD/vorn-3.4";
+
+// The host triple: the reference build's, or what the build machine's compiler calls itself.
+std::string hostTriple();
 
 constexpr const char kUsage[] =
     "usage: vorn-config <OPTION>... [<COMPONENT>...]\n"
