@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_FS_PATHS_H
 #define VORN_SUPPORT_FS_PATHS_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstddef>
 #include <cstdint>
 

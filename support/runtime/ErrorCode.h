@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_RUNTIME_ERRORCODE_H
 #define VORN_SUPPORT_RUNTIME_ERRORCODE_H
 
+#include "support/runtime/Compiler.h"
+
 #include <string>
 
 namespace vorn {

@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_STREAMS_FDOUTSTREAM_H
 #define VORN_SUPPORT_STREAMS_FDOUTSTREAM_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstdint>
 
 #include "support/streams/OutStream.h"

@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_STREAMS_NULLOUTSTREAM_H
 #define VORN_SUPPORT_STREAMS_NULLOUTSTREAM_H
 
+#include "support/runtime/Compiler.h"
+
 #include "support/streams/OutStream.h"
 
 namespace vorn {

@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_STREAMS_OUTSTREAM_H
 #define VORN_SUPPORT_STREAMS_OUTSTREAM_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

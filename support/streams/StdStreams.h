@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_STREAMS_STDSTREAMS_H
 #define VORN_SUPPORT_STREAMS_STDSTREAMS_H
 
+#include "support/runtime/Compiler.h"
+
 #include "support/streams/FdOutStream.h"
 #include "support/streams/NullOutStream.h"
 

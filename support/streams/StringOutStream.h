@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_STREAMS_STRINGOUTSTREAM_H
 #define VORN_SUPPORT_STREAMS_STRINGOUTSTREAM_H
 
+#include "support/runtime/Compiler.h"
+
 #include <string>
 
 #include "support/streams/OutStream.h"

@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_STREAMS_VECTOROUTSTREAM_H
 #define VORN_SUPPORT_STREAMS_VECTOROUTSTREAM_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstddef>
 
 #include "support/streams/OutStream.h"

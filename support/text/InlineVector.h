@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_TEXT_INLINEVECTOR_H
 #define VORN_SUPPORT_TEXT_INLINEVECTOR_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -151,7 +153,10 @@ public:
     this->clear();
     append(text);
   }
-  StrView view() const { return StrView(this->data(), uint32_t(this->size())); }
+  // The contents as a view; the caller keeps them under 4 GiB (checked in builds with assertions).
+  StrView view() const {
+    return StrView(this->data(), checkedLength(this->size(), "InlineString::view"));
+  }
   operator StrView() const { return view(); }
   // A NUL-terminated pointer to the contents; the terminator is not counted in size().
   const char *cStr() {

@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_TEXT_STRHASHMAP_H
 #define VORN_SUPPORT_TEXT_STRHASHMAP_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

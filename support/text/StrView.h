@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_TEXT_STRVIEW_H
 #define VORN_SUPPORT_TEXT_STRVIEW_H
 
+#include "support/runtime/Checks.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +16,11 @@ template <typename T, unsigned N> class InlineVector;
 // A non-owning view of bytes: a pointer and an unsigned 32-bit length. A null view (null pointer,
 // length 0) is distinct from a non-null empty view; only isNull() tells them apart, equality does
 // not. The viewed bytes must outlive the view.
+//
+// Lengths are 32 bits wide on every target: a view of a text of 4 GiB or more cannot exist. The
+// constructors from a C string and from a standard string check this in builds with assertions
+// (the program stops, naming the constructor); on a 64-bit target in a release build such a text
+// would be cut, so callers that may meet one must check its size first.
 class StrView {
 public:
   // "Not found", or "up to the end" where a length is expected.
@@ -22,11 +29,13 @@ public:
   // The null view.
   constexpr StrView() : ptr(nullptr), len(0) {}
   // A view of a NUL-terminated text; a null pointer gives the null view.
-  StrView(const char *text) : ptr(text), len(text ? uint32_t(std::strlen(text)) : 0) {}
+  StrView(const char *text)
+      : ptr(text), len(text ? checkedLength(std::strlen(text), "StrView(const char *)") : 0) {}
   // A view of `length` bytes at `data`; `data` may be null only with length 0.
   constexpr StrView(const char *data, uint32_t length) : ptr(data), len(length) {}
   // A view of a standard string's bytes (valid while the string is unchanged).
-  StrView(const std::string &s) : ptr(s.data()), len(uint32_t(s.size())) {}
+  StrView(const std::string &s)
+      : ptr(s.data()), len(checkedLength(s.size(), "StrView(const std::string &)")) {}
 
   const char *data() const { return ptr; }
   uint32_t size() const { return len; }

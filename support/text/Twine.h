@@ -1,6 +1,8 @@
 #ifndef VORN_SUPPORT_TEXT_TWINE_H
 #define VORN_SUPPORT_TEXT_TWINE_H
 
+#include "support/runtime/Compiler.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -130,7 +132,7 @@ public:
   template <unsigned N> StrView asView(InlineVector<char, N> &scratch) const {
     if (isSingleString()) return singleStringView();
     appendTo(scratch);
-    return StrView(scratch.data(), uint32_t(scratch.size()));
+    return StrView(scratch.data(), checkedLength(scratch.size(), "Twine::asView"));
   }
   // As asView, but the character just past the end of the view is a NUL.
   template <unsigned N> StrView asTerminatedView(InlineVector<char, N> &scratch) const {
@@ -139,7 +141,7 @@ public:
     appendTo(scratch);
     scratch.push_back('\0');
     scratch.pop_back();
-    return StrView(scratch.data(), uint32_t(scratch.size()));
+    return StrView(scratch.data(), checkedLength(scratch.size(), "Twine::asTerminatedView"));
   }
   // The rendering as a standard string.
   std::string toString() const;
