@@ -21,7 +21,12 @@ cat >"$work/floor.c" <<'EOF'
 #include <stdio.h>
 int main(void) { puts("-I/usr/include"); return 0; }
 EOF
-gcc -m32 -O2 "$work/floor.c" -o "$work/floor"
+# The floor is built for the same machine as the tool (its ELF class: 1 for 32-bit, 2 for 64-bit).
+case "$(od -An -tx1 -j4 -N1 "$tool" | tr -d ' ')" in
+  01) floor_arch=-m32 ;;
+  *) floor_arch= ;;
+esac
+gcc $floor_arch -O2 "$work/floor.c" -o "$work/floor"
 
 # measure N PROGRAM ARGS...: runs the program N times with standard output on /dev/null and
 # prints the mean wall time in microseconds and the largest peak resident set in KiB.

@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Runs every benchmark of the normal build (they print our figure beside the anchor's, as a ratio).
+# Runs every benchmark (they print our figure beside the anchor's, as a ratio).
 # bench.sh [NAME...]: only the named ones (e.g. strview_bench).
+# On a machine that runs 32-bit programs natively the benchmarks of the i686 build run; where they
+# would run only under emulation, whose timings mean nothing, those of the native build run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/bootstrap.sh
-bash scripts/build.sh normal
+bash scripts/bootstrap.sh >/dev/null
+if [ "$(bash scripts/machine-kind.sh)" = native ]; then
+  variant=normal dir=build
+  echo "bench: the i686 build, run natively"
+else
+  variant=native dir=build-native
+  echo "bench: this machine runs 32-bit programs only under emulation: measuring the native build ($(uname -m))"
+fi
+bash scripts/build.sh "$variant"
 names=("$@")
 if [ "${#names[@]}" -eq 0 ]; then
   for src in bench/*.cpp bench/*.sh; do
@@ -15,8 +24,8 @@ fi
 for name in "${names[@]}"; do
   echo "== $name"
   if [ -f "bench/$name.sh" ]; then
-    bash "bench/$name.sh" "$PWD/build"
+    bash "bench/$name.sh" "$PWD/$dir"
   else
-    "build/bench/$name" --benchmark_counters_tabular=true
+    "$dir/bench/$name" --benchmark_counters_tabular=true
   fi
 done
