@@ -193,6 +193,7 @@ private:
 struct ChildResult {
   int status = -1; // the exit status; -1 when the child did not exit (see `signal`)
   int signal = 0;  // the signal that ended the child; 0 when it exited
+  pid_t pid = 0;   // the child's process id
   std::string out;
   std::string err;
 };
@@ -256,6 +257,7 @@ inline ChildResult runInChild(const std::function<int()> &body) {
     std::fflush(nullptr);
     _exit(status);
   }
+  result.pid = pid;
   if (pid < 0 || !waitFor(pid, &result))
     result.err = std::string("cannot run a child process: ") + std::strerror(errno);
   result.out = readFile(outPath);
@@ -330,6 +332,7 @@ inline ChildResult runProgram(const Command &command) {
       execv(command.program.c_str(), argv.data());
     _exit(127);
   }
+  result.pid = pid;
   if (pid < 0 || !waitFor(pid, &result))
     result.err = std::string("cannot run ") + command.program + ": " + std::strerror(errno);
   if (command.out == Stdout::Capture)
