@@ -66,7 +66,7 @@ protected:
 
   // Runs chooseVm on `args` in a child, for the choices that end the launcher.
   Outcome chooseInChild(std::vector<const char *> args) {
-    return units::runInChild(dir_.path(), [&] {
+    return units::runInChild([&] {
       args.push_back(nullptr);
       int argc = static_cast<int>(args.size()) - 1;
       char **argv = const_cast<char **>(args.data());
@@ -301,7 +301,7 @@ TEST_F(CatalogueTest, TracesEveryLineWhenDebugging) {
 
 TEST_F(CatalogueTest, AnUnopenableCatalogueEndsTheLauncher) {
   std::string root = dir_.path() + "/nowhere";
-  Outcome o = units::runInChild(dir_.path(), [&] {
+  Outcome o = units::runInChild([&] {
     readVmCatalogue(root.c_str(), "i386");
     printf("returned\n");
   });

@@ -36,7 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 using staged::kKru;
 using staged::Launch;
-using staged::removeTreeAt;
+using testsupport::removeTreeAt;
 using staged::withoutSanitizerNotes;
 using Strings = std::vector<std::string>;
 using Env = std::map<std::string, std::string>;
@@ -176,7 +176,7 @@ Launch launch(const staged::Runtime &rt, const Start &s) {
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    staged::redirectForExec(outPath, errPath);
+    testsupport::sendOutputTo(outPath, errPath, true);
     if (chdir(rt.base().c_str()) != 0)
       childSetupFailed("chdir");
     if (s.stop && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
@@ -202,10 +202,10 @@ Launch launch(const staged::Runtime &rt, const Start &s) {
       ADD_FAILURE() << "the launcher never reached its stop";
   }
   if (pid > 0 && (ended || waitpid(pid, &wstatus, 0) == pid))
-    staged::recordEnd(wstatus, &r.status, &r.signal);
-  r.out = staged::takeFile(outPath);
-  r.err = staged::takeFile(errPath);
-  r.trace = staged::lines(units::readWholeFile(rt.tracePath()));
+    testsupport::recordEnd(wstatus, &r);
+  r.out = testsupport::takeFile(outPath);
+  r.err = testsupport::takeFile(errPath);
+  r.trace = staged::lines(testsupport::readFile(rt.tracePath()));
   return r;
 }
 
@@ -623,7 +623,7 @@ TEST_F(Messages, VersionHandOverWithoutAKnownExecutable) {
   // 21 components of 201 characters: more than 4096 whatever the temporary directory is.
   int deepFd = makeUnnameableDir(baseFd, "deep", 21);
   ASSERT_GE(deepFd, 0) << strerror(errno);
-  const std::string image = units::readWholeFile(VORN_RUNTIME_DIR "/bin/quillet");
+  const std::string image = testsupport::readFile(VORN_RUNTIME_DIR "/bin/quillet");
   int exeFd = openat(deepFd, "quillet", O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
   ASSERT_GE(exeFd, 0);
   ASSERT_EQ(write(exeFd, image.data(), image.size()), ssize_t(image.size()));

@@ -110,11 +110,7 @@ struct Start {
   uid_t uid = 0; // the child drops root for this user (and group) when it is not 0
 };
 
-struct Outcome {
-  int status = -1; // exit status; -1 when the child did not exit normally
-  int signal = 0;
-  std::string out;
-  std::string err;
+struct Outcome : testsupport::ChildResult {
   Strings outLines;
 };
 
@@ -188,7 +184,7 @@ Outcome launch(const Start &s, const std::string &scratch) {
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    staged::redirectForExec(outPath, errPath);
+    testsupport::sendOutputTo(outPath, errPath, true);
     if (privateMounts) {
       if (unshare(CLONE_NEWNS) != 0)
         setupFailed("unshare");
@@ -255,9 +251,9 @@ Outcome launch(const Start &s, const std::string &scratch) {
   Outcome o;
   int wstatus = 0;
   if (pid > 0 && waitpid(pid, &wstatus, 0) == pid)
-    staged::recordEnd(wstatus, &o.status, &o.signal);
-  o.out = staged::takeFile(outPath);
-  o.err = staged::takeFile(errPath);
+    testsupport::recordEnd(wstatus, &o);
+  o.out = testsupport::takeFile(outPath);
+  o.err = testsupport::takeFile(errPath);
   o.outLines = staged::lines(o.out);
   remove(environPath.c_str());
   rmdir(freshProc.c_str());
@@ -271,7 +267,7 @@ size_t images(const Outcome &o) {
 
 // The library search path the VM saw, as its trace line.
 std::string libraryPathSeen(const std::string &tracePath) {
-  Strings v = staged::linesStartingWith(staged::lines(units::readWholeFile(tracePath)),
+  Strings v = staged::linesStartingWith(staged::lines(testsupport::readFile(tracePath)),
                                         "env LD_LIBRARY_PATH");
   return v.size() == 1 ? v[0] : "(" + std::to_string(v.size()) + " lines)";
 }
@@ -408,7 +404,7 @@ TEST(LauncherHome, ALauncherAtTheTopOfAFileSystemHasNoRuntime) {
   EXPECT_EQ(o.status, 2) << o.err;
   EXPECT_EQ(o.err, kNoRuntime);
   EXPECT_EQ(o.out, "");
-  EXPECT_TRUE(staged::linesStartingWith(staged::lines(units::readWholeFile(trace)), "create").empty())
+  EXPECT_TRUE(staged::linesStartingWith(staged::lines(testsupport::readFile(trace)), "create").empty())
       << "the VM was reached";
 
   // The same tree with the launcher in /bin starts (its home is the root itself), so the
@@ -461,7 +457,7 @@ TEST(LauncherLocation, FindsItselfThroughArgumentZeroWhenProcIsHidden) {
     EXPECT_EQ(images(o), 2u) << o.out;
     // Both images were started with the same argument 0.
     EXPECT_EQ(staged::linesStartingWith(o.outLines, "\targv[0] = '" + c.arg0 + "'").size(), 2u);
-    Strings trace = staged::lines(units::readWholeFile(rt.tracePath()));
+    Strings trace = staged::lines(testsupport::readFile(rt.tracePath()));
     EXPECT_EQ(libraryPathSeen(rt.tracePath()), "env LD_LIBRARY_PATH=" + vmEntries(home) + ":" + oru);
     Strings options = staged::vmOptions(trace);
     ASSERT_FALSE(options.empty());
@@ -511,7 +507,7 @@ TEST(LauncherLocation, RelativePathElementsNeedAWorkingDirectory) {
   // From the root itself, "x/bin" does lead to the other launcher, and the run takes its home.
   Outcome o = launch(s, scratch.path());
   EXPECT_EQ(o.status, 0) << o.err;
-  Strings options = staged::vmOptions(staged::lines(units::readWholeFile(trace)));
+  Strings options = staged::vmOptions(staged::lines(testsupport::readFile(trace)));
   ASSERT_FALSE(options.empty());
   EXPECT_EQ(options[0], "-Dapplication.home=/x");
 
@@ -521,7 +517,7 @@ TEST(LauncherLocation, RelativePathElementsNeedAWorkingDirectory) {
   o = launch(s, scratch.path());
   EXPECT_EQ(o.status, 2) << o.err;
   EXPECT_EQ(withoutSanitizerNotes(o.err), kNoRuntime);
-  EXPECT_TRUE(staged::linesStartingWith(staged::lines(units::readWholeFile(trace)), "create").empty())
+  EXPECT_TRUE(staged::linesStartingWith(staged::lines(testsupport::readFile(trace)), "create").empty())
       << "the VM was reached";
 }
 

@@ -4,33 +4,24 @@
 // A private copy of the staged runtime tree in a temporary directory, and runs of its
 // bin/quillet as a child process with a controlled environment.
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/common/TestSupport.h"
 #include "tests/launcher/units/harness.h"
 
 namespace staged {
 
-// How a run of the launcher ended.
-struct Launch {
-  int status = -1; // exit status; -1 when it did not exit normally
-  int signal = 0;  // the signal that ended it, if any
-  pid_t pid = 0;
-  std::string out;
-  std::string err;
+// How a run of the launcher ended, what it wrote and what the stand-ins traced.
+struct Launch : testsupport::ChildResult {
   std::vector<std::string> trace; // the stand-ins' trace lines, without newlines
 };
 
@@ -61,75 +52,14 @@ inline std::vector<char *> pointersTo(std::vector<std::string> &store) {
   return v;
 }
 
-// In a freshly forked child about to exec: standard input from /dev/null, standard output and
-// standard error to files created (or emptied) at `outPath` and `errPath`. The descriptors that
-// were opened for this stay open, so the program run starts with them.
-inline void redirectForExec(const std::string &outPath, const std::string &errPath) {
-  int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  int nullFd = open("/dev/null", O_RDONLY);
-  dup2(nullFd, 0);
-  dup2(outFd, 1);
-  dup2(errFd, 2);
-}
-
-// Sets `*status` to the exit status of the child that `wstatus` (from waitpid) describes, or
-// `*signal` to the signal that ended it; the other is left as it was.
-inline void recordEnd(int wstatus, int *status, int *signal) {
-  if (WIFEXITED(wstatus))
-    *status = WEXITSTATUS(wstatus);
-  else if (WIFSIGNALED(wstatus))
-    *signal = WTERMSIG(wstatus);
-}
-
-// The contents of the file at `path` (empty when it cannot be read), which is then removed.
-inline std::string takeFile(const std::string &path) {
-  std::string text = units::readWholeFile(path);
-  remove(path.c_str());
-  return text;
-}
-
 // Runs the project's mkzub tool with `args` after argument 0, in this process's environment;
-// true when it exited with status 0.
+// true when it exited with status 0 (what it wrote is shown otherwise).
 inline bool mkzub(const std::vector<std::string> &args) {
-  std::vector<std::string> store = {VORN_BINARY_DIR "/platform/mkzub"};
-  store.insert(store.end(), args.begin(), args.end());
-  std::vector<char *> argv = pointersTo(store);
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
-
-// Removes `name` in the directory open as `parentFd` with everything below it, without
-// following links; paths of any length are fine.
-inline void removeTreeAt(int parentFd, const char *name) {
-  struct stat st;
-  if (fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return;
-  if (!S_ISDIR(st.st_mode)) {
-    unlinkat(parentFd, name, 0);
-    return;
-  }
-  int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-  if (fd >= 0) {
-    std::vector<std::string> children;
-    if (DIR *dir = fdopendir(dup(fd))) {
-      while (struct dirent *e = readdir(dir))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-          children.push_back(e->d_name);
-      closedir(dir);
-    }
-    for (const std::string &child : children)
-      removeTreeAt(fd, child.c_str());
-    close(fd);
-  }
-  unlinkat(parentFd, name, AT_REMOVEDIR);
+  testsupport::ChildResult r = testsupport::runProgram(VORN_BINARY_DIR "/platform/mkzub", args);
+  if (r.status != 0)
+    fprintf(stderr, "mkzub ended with status %d (signal %d):\n%s%s", r.status, r.signal,
+            r.out.c_str(), r.err.c_str());
+  return r.status == 0;
 }
 
 // `err` less, in a sanitized build, the sanitizer runtime's own notes ("==PID==..." lines),
@@ -149,10 +79,7 @@ inline std::string withoutSanitizerNotes(const std::string &err) {
 
 class Runtime {
 public:
-  Runtime() {
-    char *real = realpath(dir_.path().c_str(), nullptr);
-    base_ = real;
-    free(real);
+  Runtime() : base_(dir_.path()) {
     // Runs without root must reach the tree and write their trace here.
     chmod(base_.c_str(), 0777);
     home_ = base_ + "/tesk";
@@ -191,39 +118,27 @@ public:
   Launch run(const std::vector<std::string> &args,
              const std::map<std::string, std::string> &extraEnv = {},
              const std::string &program = "", bool asNobody = false) const {
-    std::string exe = program.empty() ? launcher() : program;
-    std::vector<std::string> argStore = {exe};
-    argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<std::string> envStore = environment(extraEnv);
-    std::vector<char *> argv = pointersTo(argStore), envp = pointersTo(envStore);
-
-    std::string outPath = base_ + "/run.out", errPath = base_ + "/run.err";
-    remove(tracePath().c_str());
-    Launch r;
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      redirectForExec(outPath, errPath);
-      if (chdir(base_.c_str()) != 0)
-        _exit(126);
-      if (asNobody && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+    testsupport::Command command;
+    command.program = program.empty() ? launcher() : program;
+    command.args = args;
+    command.env = &envStore;
+    command.cwd = base_;
+    command.beforeExec = [asNobody] {
+      if (asNobody && geteuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
         _exit(125);
       alarm(60); // a hung launcher ends with SIGALRM instead of hanging the suite
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    r.pid = pid;
-    int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid)
-      recordEnd(wstatus, &r.status, &r.signal);
-    r.out = takeFile(outPath);
-    r.err = takeFile(errPath);
-    r.trace = lines(units::readWholeFile(tracePath()));
+    };
+    remove(tracePath().c_str());
+    Launch r;
+    static_cast<testsupport::ChildResult &>(r) = testsupport::runProgram(command);
+    r.trace = lines(testsupport::readFile(tracePath()));
     return r;
   }
 
 private:
-  units::TempDir dir_;
+  testsupport::TempDir dir_;
   std::string base_;
   std::string home_;
 };

@@ -5,7 +5,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,7 +62,7 @@ __attribute__((constructor)) void recordAsRuntimeLauncher() {
 }
 
 using staged::Launch;
-using staged::removeTreeAt;
+using testsupport::removeTreeAt;
 using Strings = std::vector<std::string>;
 using Env = std::map<std::string, std::string>;
 
@@ -78,7 +77,7 @@ struct Record {
 
 Record readRecord(const std::string &path) {
   Record r;
-  std::string text = units::readWholeFile(path);
+  std::string text = testsupport::readFile(path);
   if (text.empty())
     return r;
   r.ran = true;
@@ -150,16 +149,6 @@ void makeEntryAt(int dirFd, const std::string &entry, Kind kind) {
   }
 }
 
-void runProgram(const Strings &args) {
-  Strings store = args;
-  std::vector<char *> argv = staged::pointersTo(store);
-  pid_t pid;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << args[0] << " failed";
-}
-
 class VersionSelection : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -191,8 +180,8 @@ protected:
 
   // A zub file at `path` with the manifest text given and one class entry.
   void makeZub(const std::string &path, const std::string &manifest) {
-    runProgram({std::string(VORN_BINARY_DIR) + "/platform/mkzub", path, "--manifest-text",
-                manifest, "org/example/App.class=class org.example.App"});
+    ASSERT_TRUE(staged::mkzub(
+        {path, "--manifest-text", manifest, "org/example/App.class=class org.example.App"}));
   }
 
   // Runs the staged launcher with HOME at home() and TESK_VERSION_PATH at `versionPath`
@@ -409,7 +398,7 @@ TEST_F(VersionSelection, ZubFilesThatCannotBeReadEndTheLauncher) {
   std::string corrupt = root() + "/corrupt.zub";
   units::writeWholeFile(corrupt, "PK\x03\x04 this is not really an archive");
   std::string noManifest = root() + "/bare.zub";
-  runProgram({std::string(VORN_BINARY_DIR) + "/platform/mkzub", noManifest, "a.class=x"});
+  ASSERT_TRUE(staged::mkzub({noManifest, "a.class=x"}));
 
   Record rec;
   Launch r = run({"-zub", missing, "x"}, dir, &rec);
