@@ -12,6 +12,7 @@
 
 #include "launcher/launcher.h"
 #include "launcher/serverclass.h"
+#include "tests/common/TestSupport.h"
 #include "tests/launcher/units/fake_machine.h"
 #include "tests/launcher/units/harness.h"
 
@@ -280,9 +281,13 @@ TEST(RealMachine, PhysicalMemoryMatchesProcMeminfo) {
     GTEST_SKIP() << "no /proc/meminfo";
   unsigned long long kib = std::stoull(total);
   unsigned long long bytes = physicalMemory();
-  // Both come from the kernel's count of usable pages.
-  EXPECT_EQ(bytes, kib * 1024) << "MemTotal: " << total;
   EXPECT_EQ(isServerClassMachine(), bytes >= 0x70000000ull && physicalProcessors() > 1);
+  // Both come from the kernel's count of usable pages. A real kernel scales sysinfo's counts
+  // for a 32-bit program until they fit; a user-mode emulator hands on the host's counts cut
+  // to 32 bits, which is wrong from 4 GiB on.
+  if (kib * 1024 >= (1ull << 32))
+    VORN_SKIP_UNDER_EMULATION("the emulator cuts sysinfo's memory size to 32 bits");
+  EXPECT_EQ(bytes, kib * 1024) << "MemTotal: " << total;
 }
 
 } // namespace
