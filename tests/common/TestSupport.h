@@ -281,7 +281,7 @@ struct Command {
 
 // Runs `command` in a child process, its standard input from /dev/null, and returns how it
 // ended and what it wrote (standard output as `command.out` says). A child whose set-up fails
-// ends with status 126, one whose exec fails with 127.
+// ends with status 126, one whose exec fails with 127 (and says why on descriptor 2).
 inline ChildResult runProgram(const Command &command) {
   TempDir capture;
   const std::string outPath = capture / "out", errPath = capture / "err";
@@ -330,6 +330,9 @@ inline ChildResult runProgram(const Command &command) {
       execve(command.program.c_str(), argv.data(), envp.data());
     else
       execv(command.program.c_str(), argv.data());
+    const std::string why = "cannot execute " + command.program + ": " + std::strerror(errno) + "\n";
+    if (write(2, why.data(), why.size()) < 0) {
+    }
     _exit(127);
   }
   result.pid = pid;

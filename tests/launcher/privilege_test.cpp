@@ -161,11 +161,10 @@ void bindInto(const std::string &root, const char *what, const char *step) {
     setupFailed(step);
 }
 
-// Runs `s` with its output captured in files under `scratch`, at most 60 seconds.
+// Runs `s` with its output captured, at most 60 seconds; `scratch` holds the files the start
+// needs.
 Outcome launch(const Start &s, const std::string &scratch) {
-  Strings argStore = s.argv, envStore = s.env;
-  std::vector<char *> argv = staged::pointersTo(argStore), envp = staged::pointersTo(envStore);
-  std::string outPath = scratch + "/start.out", errPath = scratch + "/start.err";
+  Strings envStore = s.env;
 #if defined(__SANITIZE_ADDRESS__)
   // The sanitizer runtime takes its settings from /proc/self/environ, which a set-user-id or
   // capability-holding process may not read, and its stack bounds from /proc/self/maps. The
@@ -187,10 +186,12 @@ Outcome launch(const Start &s, const std::string &scratch) {
       mkdir(freshProc.c_str(), 0755);
   }
 
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    testsupport::sendOutputTo(outPath, errPath, true);
+  testsupport::Command command;
+  command.program = s.program;
+  command.argv0 = s.argv[0].c_str();
+  command.args.assign(s.argv.begin() + 1, s.argv.end());
+  command.env = &envStore;
+  command.beforeExec = [&] {
     if (privateMounts) {
       if (unshare(CLONE_NEWNS) != 0)
         setupFailed("unshare");
@@ -251,15 +252,9 @@ Outcome launch(const Start &s, const std::string &scratch) {
     if (s.uid != 0 && (setgroups(0, nullptr) != 0 || setgid(s.uid) != 0 || setuid(s.uid) != 0))
       setupFailed("dropping root");
     alarm(60); // a hung launcher ends with SIGALRM instead of hanging the suite
-    execve(s.program.c_str(), argv.data(), envp.data());
-    setupFailed("execve");
-  }
+  };
   Outcome o;
-  int wstatus = 0;
-  if (pid > 0 && waitpid(pid, &wstatus, 0) == pid)
-    testsupport::recordEnd(wstatus, &o);
-  o.out = testsupport::takeFile(outPath);
-  o.err = testsupport::takeFile(errPath);
+  static_cast<testsupport::ChildResult &>(o) = testsupport::runProgram(command);
   o.outLines = staged::lines(o.out);
   remove(environPath.c_str());
   rmdir(freshProc.c_str());
