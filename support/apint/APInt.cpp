@@ -1,0 +1,440 @@
+#include "support/apint/APInt.h"
+
+namespace vorn {
+
+namespace {
+
+// The low n bits set, for 1 <= n <= 64.
+inline Word lowMask(uint32_t n) { return ~Word(0) >> (kWordBits - n); }
+
+inline uint32_t wordsFor(uint32_t width) { return width / kWordBits + (width % kWordBits != 0); }
+
+inline Word byteSwap(Word w) { return __builtin_bswap64(w); }
+
+} // namespace
+
+// --- Construction and assignment ----------------------------------------------------------------
+
+APInt::APInt(uint32_t width, WordView src) : bitWidth(width) {
+  VORN_CHECK(width >= 1, "APInt::APInt", "width is zero");
+  VORN_CHECK(src.size() >= 1, "APInt::APInt", "the word sequence is empty");
+  if (isInline()) {
+    u.value = src.data()[0];
+  } else {
+    uint32_t n = wordCount();
+    u.words = new Word[n];
+    uint32_t take = src.size() < n ? src.size() : n;
+    for (uint32_t i = 0; i < take; ++i) u.words[i] = src.data()[i];
+    for (uint32_t i = take; i < n; ++i) u.words[i] = 0;
+  }
+  maskTopWord();
+}
+
+void APInt::initWide(Word value, bool isSigned) {
+  uint32_t n = wordCount();
+  u.words = new Word[n];
+  u.words[0] = value;
+  Word fill = isSigned && (value >> 63) ? ~Word(0) : 0;
+  for (uint32_t i = 1; i < n; ++i) u.words[i] = fill;
+  maskTopWord();
+}
+
+void APInt::initCopy(const APInt &other) {
+  u.words = new Word[wordCount()];
+  words::copy(u.words, other.u.words, wordCount());
+}
+
+APInt &APInt::assignSlow(const APInt &rhs) {
+  if (this == &rhs) return *this;
+  if (rhs.isInline()) {
+    // This one is wide (both inline is handled in the header).
+    delete[] u.words;
+    u.value = rhs.u.value;
+  } else {
+    if (isInline() || wordCount() != rhs.wordCount()) {
+      if (!isInline()) delete[] u.words;
+      u.words = new Word[rhs.wordCount()];
+    }
+    words::copy(u.words, rhs.u.words, rhs.wordCount());
+  }
+  bitWidth = rhs.bitWidth;
+  return *this;
+}
+
+void APInt::assignWordWide(Word value) { words::assignWord(u.words, value, wordCount()); }
+
+void APInt::makeZeroOfWidth(APInt &out, uint32_t width) {
+  if (out.bitWidth == width) {
+    if (out.isInline())
+      out.u.value = 0;
+    else
+      words::assignWord(out.u.words, 0, out.wordCount());
+    return;
+  }
+  if (!out.isInline()) delete[] out.u.words;
+  out.bitWidth = width;
+  if (out.isInline()) {
+    out.u.value = 0;
+  } else {
+    out.u.words = new Word[out.wordCount()];
+    words::assignWord(out.u.words, 0, out.wordCount());
+  }
+}
+
+// --- Queries ------------------------------------------------------------------------------------
+
+uint64_t APInt::valueOrLimit(uint64_t limit) const {
+  if (significantBits() > kWordBits || wordData()[0] > limit) return limit;
+  return wordData()[0];
+}
+
+bool APInt::isPowerOfTwo() const {
+  if (isInline()) return u.value && !(u.value & (u.value - 1));
+  return popCount() == 1;
+}
+
+bool APInt::isAllOnes() const {
+  if (isInline()) return u.value == lowMask(bitWidth);
+  return popCount() == bitWidth;
+}
+
+APInt APInt::minSignedOfWidth(uint32_t width) {
+  APInt r(width, 0);
+  r.setBitAt(width - 1);
+  return r;
+}
+
+APInt APInt::maxSignedOfWidth(uint32_t width) {
+  APInt r = allOnesOfWidth(width);
+  r.clearBitAt(width - 1);
+  return r;
+}
+
+// --- Bits and counts ----------------------------------------------------------------------------
+
+void APInt::complementAll() {
+  words::complement(mutableWords(), wordCount());
+  maskTopWord();
+}
+
+APInt APInt::operator&(const APInt &rhs) const {
+  checkSameWidth(rhs, "APInt::operator&");
+  if (isInline()) return APInt(bitWidth, u.value & rhs.u.value);
+  APInt r(bitWidth, Uninitialized());
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.u.words[i] = u.words[i] & rhs.u.words[i];
+  return r;
+}
+
+APInt APInt::operator|(const APInt &rhs) const {
+  checkSameWidth(rhs, "APInt::operator|");
+  if (isInline()) return APInt(bitWidth, u.value | rhs.u.value);
+  APInt r(bitWidth, Uninitialized());
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.u.words[i] = u.words[i] | rhs.u.words[i];
+  return r;
+}
+
+APInt APInt::operator^(const APInt &rhs) const {
+  checkSameWidth(rhs, "APInt::operator^");
+  if (isInline()) return APInt(bitWidth, u.value ^ rhs.u.value);
+  APInt r(bitWidth, Uninitialized());
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.u.words[i] = u.words[i] ^ rhs.u.words[i];
+  r.maskTopWord();
+  return r;
+}
+
+uint32_t APInt::leadingZeroCountWide() const {
+  uint32_t n = wordCount();
+  uint32_t topBits = bitWidth % kWordBits ? bitWidth % kWordBits : kWordBits;
+  Word top = u.words[n - 1] & lowMask(topBits);
+  if (top) return uint32_t(__builtin_clzll(top)) - (kWordBits - topBits);
+  uint32_t count = topBits;
+  for (uint32_t i = n - 1; i-- > 0; count += kWordBits)
+    if (u.words[i]) return count + uint32_t(__builtin_clzll(u.words[i]));
+  return bitWidth;
+}
+
+uint32_t APInt::leadingOneCount() const {
+  if (isInline()) {
+    Word w = u.value << (kWordBits - bitWidth);
+    return ~w ? uint32_t(__builtin_clzll(~w)) : kWordBits;
+  }
+  uint32_t n = wordCount();
+  uint32_t topBits = bitWidth % kWordBits ? bitWidth % kWordBits : kWordBits;
+  Word top = u.words[n - 1] << (kWordBits - topBits);
+  uint32_t ones = ~top ? uint32_t(__builtin_clzll(~top)) : kWordBits;
+  if (ones < topBits) return ones;
+  uint32_t count = topBits;
+  for (uint32_t i = n - 1; i-- > 0; count += kWordBits)
+    if (~u.words[i]) return count + uint32_t(__builtin_clzll(~u.words[i]));
+  return count;
+}
+
+uint32_t APInt::trailingZeroCount() const {
+  const Word *w = wordData();
+  uint32_t count = 0;
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i, count += kWordBits)
+    if (w[i]) {
+      count += uint32_t(__builtin_ctzll(w[i]));
+      break;
+    }
+  return count < bitWidth ? count : bitWidth;
+}
+
+uint32_t APInt::trailingOneCount() const {
+  const Word *w = wordData();
+  uint32_t count = 0;
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i, count += kWordBits)
+    if (~w[i]) {
+      count += uint32_t(__builtin_ctzll(~w[i]));
+      break;
+    }
+  return count < bitWidth ? count : bitWidth;
+}
+
+uint32_t APInt::popCount() const {
+  const Word *w = wordData();
+  uint32_t count = 0;
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) count += uint32_t(__builtin_popcountll(w[i]));
+  return count;
+}
+
+// --- Comparisons --------------------------------------------------------------------------------
+
+// The top-down word scan below decides at the first differing word, which is where a comparison
+// of significant bit counts would lead as well.
+bool APInt::equalsWide(const APInt &rhs) const {
+  for (uint32_t i = wordCount(); i-- > 0;)
+    if (u.words[i] != rhs.u.words[i]) return false;
+  return true;
+}
+
+bool APInt::equalsWordWide(Word value) const {
+  for (uint32_t i = wordCount(); i-- > 1;)
+    if (u.words[i]) return false;
+  return u.words[0] == value;
+}
+
+int APInt::compareWide(const APInt &rhs) const {
+  return words::compare(u.words, rhs.u.words, wordCount());
+}
+
+// Values of the same sign order alike read as signed or unsigned; of different signs, the
+// negative one is the smaller. So no magnitudes need to be made.
+bool APInt::signedLessWide(const APInt &rhs) const {
+  bool lhsNegative = isSignBitSet(), rhsNegative = rhs.isSignBitSet();
+  if (lhsNegative != rhsNegative) return lhsNegative;
+  return compareWide(rhs) < 0;
+}
+
+// --- Arithmetic ---------------------------------------------------------------------------------
+
+APInt APInt::addWide(const APInt &rhs) const {
+  APInt r(bitWidth, Uninitialized());
+  Word carry = 0;
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) {
+    Word x = u.words[i], sum = x + rhs.u.words[i] + carry;
+    carry = carry ? sum <= x : sum < x;
+    r.u.words[i] = sum;
+  }
+  r.maskTopWord();
+  return r;
+}
+
+APInt APInt::subtractWide(const APInt &rhs) const {
+  APInt r(bitWidth, Uninitialized());
+  Word borrow = 0;
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) {
+    Word x = u.words[i], diff = x - rhs.u.words[i] - borrow;
+    borrow = borrow ? diff >= x : diff > x;
+    r.u.words[i] = diff;
+  }
+  r.maskTopWord();
+  return r;
+}
+
+APInt APInt::negatedWide() const {
+  APInt r(*this);
+  words::negate(r.u.words, wordCount());
+  r.maskTopWord();
+  return r;
+}
+
+// Only the significant words take part, so small values in wide types multiply quickly.
+APInt &APInt::multiplyAssignWide(const APInt &rhs) {
+  uint32_t lw = significantWords();
+  if (lw == 0) return *this;
+  uint32_t rw = rhs.significantWords();
+  uint32_t n = wordCount();
+  if (rw == 0) {
+    words::assignWord(u.words, 0, n);
+    return *this;
+  }
+  Word *scratch = new Word[lw + rw];
+  words::multiplyFull(scratch, u.words, rhs.u.words, lw, rw);
+  uint32_t keep = lw + rw < n ? lw + rw : n;
+  words::copy(u.words, scratch, keep);
+  for (uint32_t i = keep; i < n; ++i) u.words[i] = 0;
+  maskTopWord();
+  delete[] scratch;
+  return *this;
+}
+
+// --- Shifts and rotations -----------------------------------------------------------------------
+
+APInt APInt::shiftedLeftWide(uint32_t n) const {
+  if (n >= bitWidth) return APInt(bitWidth, 0);
+  APInt r(*this);
+  words::shiftLeft(r.u.words, wordCount(), n);
+  r.maskTopWord();
+  return r;
+}
+
+APInt &APInt::operator<<=(uint32_t n) {
+  if (n >= bitWidth)
+    *this = Word(0);
+  else if (isInline())
+    u.value = (u.value << n) & lowMask(bitWidth);
+  else {
+    words::shiftLeft(u.words, wordCount(), n);
+    maskTopWord();
+  }
+  return *this;
+}
+
+APInt APInt::shiftedRightLogicalWide(uint32_t n) const {
+  if (n >= bitWidth) return APInt(bitWidth, 0);
+  APInt r(*this);
+  words::shiftRight(r.u.words, wordCount(), n);
+  return r;
+}
+
+APInt APInt::shiftedRightArith(uint32_t n) const {
+  VORN_CHECK(n <= bitWidth, "APInt::shiftedRightArith", "shift amount is above the width");
+  if (n == 0) return *this;
+  if (isInline()) {
+    if (n == bitWidth) return APInt(bitWidth, 0);
+    uint32_t up = kWordBits - bitWidth;
+    return APInt(bitWidth, Word((int64_t(u.value << up) >> up) >> n));
+  }
+  bool negative = isSignBitSet();
+  if (n == bitWidth) return negative ? allOnesOfWidth(bitWidth) : APInt(bitWidth, 0);
+  APInt r = shiftedRightLogicalWide(n);
+  if (negative) {
+    // Bits width - n .. width - 1 take the sign.
+    Word *w = r.u.words;
+    uint32_t from = bitWidth - n, last = wordCount() - 1;
+    uint32_t i = from / kWordBits;
+    w[i] |= ~Word(0) << (from % kWordBits);
+    while (i < last) w[++i] = ~Word(0);
+    r.maskTopWord();
+  }
+  return r;
+}
+
+APInt APInt::rotatedLeft(uint32_t n) const {
+  uint32_t r = n % bitWidth;
+  if (r == 0) return *this;
+  if (isInline()) return APInt(bitWidth, (u.value << r) | (u.value >> (bitWidth - r)));
+  APInt result = shiftedRightLogicalWide(bitWidth - r);
+  result |= shiftedLeftWide(r);
+  return result;
+}
+
+APInt APInt::rotatedRight(uint32_t n) const {
+  uint32_t r = n % bitWidth;
+  if (r == 0) return *this;
+  if (isInline()) return APInt(bitWidth, (u.value >> r) | (u.value << (bitWidth - r)));
+  APInt result = shiftedLeftWide(bitWidth - r);
+  result |= shiftedRightLogicalWide(r);
+  return result;
+}
+
+// --- Parts and width changes --------------------------------------------------------------------
+
+APInt APInt::lowPart(uint32_t k) const {
+  VORN_CHECK(k <= bitWidth, "APInt::lowPart", "bit count is above the width");
+  if (k == 0) return APInt(bitWidth, 0);
+  APInt r(*this);
+  Word *w = r.mutableWords();
+  uint32_t i = (k - 1) / kWordBits;
+  w[i] &= lowMask(k - i * kWordBits);
+  for (uint32_t j = i + 1, n = wordCount(); j < n; ++j) w[j] = 0;
+  return r;
+}
+
+APInt APInt::highPart(uint32_t k) const {
+  VORN_CHECK(k <= bitWidth, "APInt::highPart", "bit count is above the width");
+  return shiftedRightLogical(bitWidth - k);
+}
+
+APInt APInt::truncatedTo(uint32_t width) const {
+  VORN_CHECK(width >= 1, "APInt::truncatedTo", "width is zero");
+  VORN_CHECK(width <= bitWidth, "APInt::truncatedTo", "width is above the value's width");
+  if (width <= kWordBits) return APInt(width, wordData()[0]);
+  return APInt(width, WordView(u.words, wordsFor(width)));
+}
+
+APInt APInt::zeroExtendedTo(uint32_t width) const {
+  VORN_CHECK(width >= bitWidth, "APInt::zeroExtendedTo", "width is below the value's width");
+  if (width <= kWordBits) return APInt(width, u.value);
+  return APInt(width, WordView(wordData(), wordCount()));
+}
+
+APInt APInt::signExtendedTo(uint32_t width) const {
+  VORN_CHECK(width >= bitWidth, "APInt::signExtendedTo", "width is below the value's width");
+  if (width == bitWidth) return *this;
+  if (width <= kWordBits) {
+    Word w = Word(int64_t(u.value << (kWordBits - bitWidth)) >> (width - bitWidth));
+    return APInt(width, w >> (kWordBits - width));
+  }
+  APInt r(width, WordView(wordData(), wordCount()));
+  if (isSignBitSet()) {
+    // Bits bitWidth .. width - 1 take the sign.
+    Word *w = r.u.words;
+    uint32_t i = bitWidth / kWordBits, last = r.wordCount() - 1;
+    w[i] |= ~Word(0) << (bitWidth % kWordBits);
+    while (i < last) w[++i] = ~Word(0);
+    r.maskTopWord();
+  }
+  return r;
+}
+
+APInt APInt::zeroResizedTo(uint32_t width) const {
+  if (width > bitWidth) return zeroExtendedTo(width);
+  if (width < bitWidth) return truncatedTo(width);
+  return *this;
+}
+
+APInt APInt::signResizedTo(uint32_t width) const {
+  if (width > bitWidth) return signExtendedTo(width);
+  if (width < bitWidth) return truncatedTo(width);
+  return *this;
+}
+
+APInt APInt::bytesReversed() const {
+  switch (bitWidth) {
+  case 16:
+    return APInt(16, __builtin_bswap16(uint16_t(u.value)));
+  case 32:
+    return APInt(32, __builtin_bswap32(uint32_t(u.value)));
+  case 48: {
+    Word low = __builtin_bswap16(uint16_t(u.value));
+    Word high = __builtin_bswap32(uint32_t(u.value >> 16));
+    return APInt(48, (low << 32) | high);
+  }
+  case 64:
+    return APInt(64, byteSwap(u.value));
+  default:
+    break;
+  }
+  VORN_CHECK(!isInline(), "APInt::bytesReversed", "width is not 16, 32, 48, 64 or above 64");
+  uint32_t n = wordCount();
+  APInt r(bitWidth, Uninitialized());
+  for (uint32_t i = 0; i < n; ++i) r.u.words[i] = byteSwap(u.words[n - 1 - i]);
+  // The reversed bytes of whole words leave the unused top bits at the bottom.
+  words::shiftRight(r.u.words, n, n * kWordBits - bitWidth);
+  r.maskTopWord();
+  return r;
+}
+
+} // namespace vorn

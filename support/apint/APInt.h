@@ -1,0 +1,488 @@
+#ifndef VORN_SUPPORT_APINT_APINT_H
+#define VORN_SUPPORT_APINT_APINT_H
+
+#include "support/runtime/Compiler.h"
+
+#include "support/apint/Words.h"
+#include "support/runtime/Checks.h"
+
+#include <cstdint>
+
+namespace vorn {
+
+// An integer of a fixed bit width of at least 1, holding an unsigned bit pattern of exactly that
+// many bits. Arithmetic wraps modulo 2^width. Whether the pattern is read as unsigned or as two's
+// complement signed is chosen by each operation (unsignedLess / signedLess, quotientUnsigned /
+// quotientSigned, ...), never stored.
+//
+// Values up to 64 bits wide live inside the object (the inline form) and never allocate; wider
+// values own a heap array of wordCount() words, least significant first, which copies duplicate.
+// Bits at or above the width are always 0.
+//
+// The caller's obligations, for every operation below:
+//   - a width is at least 1;
+//   - the two operands of a two-operand operation or comparison have the same width;
+//   - a bit index is below the width;
+//   - a divisor is not zero.
+// Builds with checks on (no NDEBUG) stop with a message naming the operation when one is broken;
+// in release builds a broken obligation is undefined behaviour. Operations with further limits
+// (shift amounts, target widths) say so at their declaration.
+class APInt {
+public:
+  // --- Construction, copying, destruction -------------------------------------------------------
+
+  // A placeholder of width 1 and value 0, to be assigned before use.
+  APInt() : bitWidth(1) { u.value = 0; }
+  // `value` cut to `width` bits. When wider than 64 bits and `isSigned`, a value with bit 63 set
+  // is sign-extended (all higher words all ones); otherwise the higher words are 0.
+  APInt(uint32_t width, Word value, bool isSigned = false) : bitWidth(width) {
+    VORN_CHECK(width >= 1, "APInt::APInt", "width is zero");
+    if (isInline()) {
+      u.value = value;
+      maskTopWord();
+    } else {
+      initWide(value, isSigned);
+    }
+  }
+  // The words (least significant first) cut to `width` bits; missing words are 0. The sequence
+  // must not be empty.
+  APInt(uint32_t width, WordView words);
+  APInt(uint32_t width, uint32_t count, const Word *words) : APInt(width, WordView(words, count)) {}
+
+  APInt(const APInt &other) : bitWidth(other.bitWidth) {
+    if (isInline())
+      u.value = other.u.value;
+    else
+      initCopy(other);
+  }
+  // Takes over `other`'s array; `other` is left as the placeholder (width 1, value 0).
+  APInt(APInt &&other) noexcept : bitWidth(other.bitWidth), u(other.u) {
+    other.bitWidth = 1;
+    other.u.value = 0;
+  }
+  ~APInt() {
+    if (!isInline()) delete[] u.words;
+  }
+
+  // Takes `rhs`'s width and value; self-assignment does nothing.
+  APInt &operator=(const APInt &rhs) {
+    if (isInline() && rhs.isInline()) {
+      bitWidth = rhs.bitWidth;
+      u.value = rhs.u.value;
+      return *this;
+    }
+    return assignSlow(rhs);
+  }
+  // Takes `rhs`'s width and array; `rhs` is left as the placeholder (width 1, value 0).
+  APInt &operator=(APInt &&rhs) noexcept {
+    if (this != &rhs) {
+      if (!isInline()) delete[] u.words;
+      bitWidth = rhs.bitWidth;
+      u = rhs.u;
+      rhs.bitWidth = 1;
+      rhs.u.value = 0;
+    }
+    return *this;
+  }
+  // Keeps the width: word 0 becomes `value` (cut to the width), all higher words 0.
+  APInt &operator=(Word value) {
+    if (isInline()) {
+      u.value = value;
+      maskTopWord();
+    } else {
+      assignWordWide(value);
+    }
+    return *this;
+  }
+
+  // --- Queries and constants --------------------------------------------------------------------
+
+  uint32_t width() const { return bitWidth; }
+  // Whether the value is held inside the object (width <= 64).
+  bool isInline() const { return bitWidth <= kWordBits; }
+  // (width + 63) / 64.
+  uint32_t wordCount() const { return bitWidth / kWordBits + (bitWidth % kWordBits != 0); }
+  // The wordCount() words, least significant first; valid until the value is changed.
+  const Word *wordData() const { return isInline() ? &u.value : u.words; }
+
+  // Position of the top 1 bit plus one; 0 for zero.
+  uint32_t significantBits() const { return bitWidth - leadingZeroCount(); }
+  // Words needed for significantBits(): 0 for zero.
+  uint32_t significantWords() const {
+    uint32_t bits = significantBits();
+    return bits ? (bits - 1) / kWordBits + 1 : 0;
+  }
+  // Bit width - 1, the sign of the signed reading.
+  bool isSignBitSet() const { return bitAt(bitWidth - 1); }
+  // Bit `index` (below the width).
+  bool bitAt(uint32_t index) const {
+    VORN_CHECK(index < bitWidth, "APInt::bitAt", "bit index is not below the width");
+    return ((isInline() ? u.value : u.words[index / kWordBits]) >> (index % kWordBits)) & 1;
+  }
+  // Word 0: the low 64 bits.
+  uint64_t asUint64() const { return wordData()[0]; }
+  // The value read as signed; only for widths up to 64.
+  int64_t asInt64() const {
+    VORN_CHECK(isInline(), "APInt::asInt64", "width is above 64");
+    return int64_t(u.value << (kWordBits - bitWidth)) >> (kWordBits - bitWidth);
+  }
+  // The value when it is at most `limit`, else `limit`.
+  uint64_t valueOrLimit(uint64_t limit) const;
+  // Exactly one bit set.
+  bool isPowerOfTwo() const;
+  // The smallest signed value: only the sign bit set.
+  bool isMinSigned() const { return bitWidth == 1 ? u.value == 1 : isSignBitSet() && isPowerOfTwo(); }
+  // Every bit set.
+  bool isAllOnes() const;
+  // Index of the top 1 bit; all ones (4294967295) for zero.
+  uint32_t floorLog2() const { return bitWidth - 1 - leadingZeroCount(); }
+
+  // Width `width`, only the top bit set: the smallest signed value.
+  static APInt minSignedOfWidth(uint32_t width);
+  // Width `width`, every bit set except the top one: the largest signed value.
+  static APInt maxSignedOfWidth(uint32_t width);
+  // Width `width`, every bit set.
+  static APInt allOnesOfWidth(uint32_t width) { return APInt(width, ~Word(0), true); }
+
+  // --- Bit manipulation -------------------------------------------------------------------------
+
+  // Set, clear or flip bit `index` (below the width).
+  void setBitAt(uint32_t index) {
+    VORN_CHECK(index < bitWidth, "APInt::setBitAt", "bit index is not below the width");
+    wordHolding(index) |= Word(1) << (index % kWordBits);
+  }
+  void clearBitAt(uint32_t index) {
+    VORN_CHECK(index < bitWidth, "APInt::clearBitAt", "bit index is not below the width");
+    wordHolding(index) &= ~(Word(1) << (index % kWordBits));
+  }
+  void toggleBitAt(uint32_t index) {
+    VORN_CHECK(index < bitWidth, "APInt::toggleBitAt", "bit index is not below the width");
+    wordHolding(index) ^= Word(1) << (index % kWordBits);
+  }
+  // Inverts every bit.
+  void complementAll();
+
+  APInt &operator&=(const APInt &rhs) {
+    checkSameWidth(rhs, "APInt::operator&=");
+    if (isInline())
+      u.value &= rhs.u.value;
+    else
+      words::andInPlace(u.words, rhs.u.words, wordCount());
+    return *this;
+  }
+  APInt &operator|=(const APInt &rhs) {
+    checkSameWidth(rhs, "APInt::operator|=");
+    if (isInline())
+      u.value |= rhs.u.value;
+    else
+      words::orInPlace(u.words, rhs.u.words, wordCount());
+    return *this;
+  }
+  APInt &operator^=(const APInt &rhs) {
+    checkSameWidth(rhs, "APInt::operator^=");
+    if (isInline())
+      u.value ^= rhs.u.value;
+    else
+      words::xorInPlace(u.words, rhs.u.words, wordCount());
+    return *this;
+  }
+  // ORs `value` into word 0 (cut to the width when that is below 64).
+  APInt &operator|=(Word value) {
+    if (isInline()) {
+      u.value |= value;
+      maskTopWord();
+    } else {
+      u.words[0] |= value;
+    }
+    return *this;
+  }
+  APInt operator&(const APInt &rhs) const;
+  APInt operator|(const APInt &rhs) const;
+  APInt operator^(const APInt &rhs) const;
+
+  // --- Bit counts (each between 0 and the width) ------------------------------------------------
+
+  // Zero bits above the top 1 bit; the width for zero.
+  uint32_t leadingZeroCount() const {
+    if (isInline())
+      return u.value ? uint32_t(__builtin_clzll(u.value)) - (kWordBits - bitWidth) : bitWidth;
+    return leadingZeroCountWide();
+  }
+  // One bits from the top bit down to the first 0.
+  uint32_t leadingOneCount() const;
+  // Zero bits below the lowest 1 bit; the width for zero.
+  uint32_t trailingZeroCount() const;
+  // One bits from bit 0 up to the first 0; the width for all ones.
+  uint32_t trailingOneCount() const;
+  // Number of 1 bits.
+  uint32_t popCount() const;
+
+  // --- Comparisons (same widths) ----------------------------------------------------------------
+
+  bool operator==(const APInt &rhs) const {
+    checkSameWidth(rhs, "APInt::operator==");
+    if (isInline()) return u.value == rhs.u.value;
+    return equalsWide(rhs);
+  }
+  bool operator!=(const APInt &rhs) const { return !(*this == rhs); }
+  // Whether the value equals `value` (so a value with more than 64 significant bits never does).
+  bool operator==(Word value) const {
+    if (isInline()) return u.value == value;
+    return equalsWordWide(value);
+  }
+  bool operator!=(Word value) const { return !(*this == value); }
+
+  // Orderings of the unsigned reading.
+  bool unsignedLess(const APInt &rhs) const {
+    checkSameWidth(rhs, "APInt::unsignedLess");
+    if (isInline()) return u.value < rhs.u.value;
+    return compareWide(rhs) < 0;
+  }
+  bool unsignedLessOrEqual(const APInt &rhs) const { return !rhs.unsignedLess(*this); }
+  bool unsignedGreater(const APInt &rhs) const { return rhs.unsignedLess(*this); }
+  bool unsignedGreaterOrEqual(const APInt &rhs) const { return !unsignedLess(rhs); }
+  // Orderings of the two's complement signed reading.
+  bool signedLess(const APInt &rhs) const {
+    checkSameWidth(rhs, "APInt::signedLess");
+    if (isInline()) {
+      uint32_t up = kWordBits - bitWidth;
+      return int64_t(u.value << up) >> up < int64_t(rhs.u.value << up) >> up;
+    }
+    return signedLessWide(rhs);
+  }
+  bool signedLessOrEqual(const APInt &rhs) const { return !rhs.signedLess(*this); }
+  bool signedGreater(const APInt &rhs) const { return rhs.signedLess(*this); }
+  bool signedGreaterOrEqual(const APInt &rhs) const { return !signedLess(rhs); }
+
+  // --- Arithmetic (same widths; results modulo 2^width) -----------------------------------------
+
+  APInt &operator+=(const APInt &rhs) {
+    checkSameWidth(rhs, "APInt::operator+=");
+    if (isInline()) {
+      u.value += rhs.u.value;
+      maskTopWord();
+    } else {
+      words::addWithCarry(u.words, rhs.u.words, 0, wordCount());
+      maskTopWord();
+    }
+    return *this;
+  }
+  APInt &operator-=(const APInt &rhs) {
+    checkSameWidth(rhs, "APInt::operator-=");
+    if (isInline()) {
+      u.value -= rhs.u.value;
+      maskTopWord();
+    } else {
+      words::subtractWithBorrow(u.words, rhs.u.words, 0, wordCount());
+      maskTopWord();
+    }
+    return *this;
+  }
+  // Allocates a scratch array for the call when wide.
+  APInt &operator*=(const APInt &rhs) {
+    checkSameWidth(rhs, "APInt::operator*=");
+    if (isInline()) {
+      u.value *= rhs.u.value;
+      maskTopWord();
+      return *this;
+    }
+    return multiplyAssignWide(rhs);
+  }
+  APInt &operator++() {
+    if (isInline())
+      ++u.value;
+    else
+      words::increment(u.words, wordCount());
+    maskTopWord();
+    return *this;
+  }
+  APInt &operator--() {
+    if (isInline())
+      --u.value;
+    else
+      words::decrement(u.words, wordCount());
+    maskTopWord();
+    return *this;
+  }
+  APInt operator++(int) {
+    APInt old(*this);
+    ++*this;
+    return old;
+  }
+  APInt operator--(int) {
+    APInt old(*this);
+    --*this;
+    return old;
+  }
+  APInt operator+(const APInt &rhs) const {
+    checkSameWidth(rhs, "APInt::operator+");
+    if (isInline()) return APInt(bitWidth, u.value + rhs.u.value);
+    return addWide(rhs);
+  }
+  APInt operator-(const APInt &rhs) const {
+    checkSameWidth(rhs, "APInt::operator-");
+    if (isInline()) return APInt(bitWidth, u.value - rhs.u.value);
+    return subtractWide(rhs);
+  }
+  APInt operator*(const APInt &rhs) const {
+    checkSameWidth(rhs, "APInt::operator*");
+    if (isInline()) return APInt(bitWidth, u.value * rhs.u.value);
+    APInt product(*this);
+    product.multiplyAssignWide(rhs);
+    return product;
+  }
+  // Adds `value` cut to the width.
+  APInt operator+(Word value) const { return *this + APInt(bitWidth, value); }
+  // Zero minus the value (the smallest signed value is its own negation).
+  APInt operator-() const {
+    if (isInline()) return APInt(bitWidth, Word(0) - u.value);
+    return negatedWide();
+  }
+
+  // --- Shifts and rotations (new values of the same width) --------------------------------------
+  // The forms taking an APInt amount read it with valueOrLimit(width), so any amount is allowed.
+
+  // value · 2^n modulo 2^width; 0 when n >= width.
+  APInt shiftedLeft(uint32_t n) const {
+    if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value << n : 0);
+    return shiftedLeftWide(n);
+  }
+  APInt shiftedLeft(const APInt &n) const { return shiftedLeft(amountOf(n)); }
+  // Shifts left in place; same result as shiftedLeft, without allocating.
+  APInt &operator<<=(uint32_t n);
+  APInt &operator<<=(const APInt &n) { return *this <<= amountOf(n); }
+  // value / 2^n (unsigned, zero fill); 0 when n >= width.
+  APInt shiftedRightLogical(uint32_t n) const {
+    if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value >> n : 0);
+    return shiftedRightLogicalWide(n);
+  }
+  APInt shiftedRightLogical(const APInt &n) const { return shiftedRightLogical(amountOf(n)); }
+  // The signed value shifted right with copies of the sign bit; n <= width. A shift by the whole
+  // width gives 0 for widths up to 64 whatever the sign, and the sign in every bit above 64.
+  APInt shiftedRightArith(uint32_t n) const;
+  APInt shiftedRightArith(const APInt &n) const { return shiftedRightArith(amountOf(n)); }
+  // The bits rotated by n mod width positions.
+  APInt rotatedLeft(uint32_t n) const;
+  APInt rotatedLeft(const APInt &n) const { return rotatedLeft(amountOf(n)); }
+  APInt rotatedRight(uint32_t n) const;
+  APInt rotatedRight(const APInt &n) const { return rotatedRight(amountOf(n)); }
+
+  // --- Parts and width changes ------------------------------------------------------------------
+
+  // Same width: the low k bits kept, the others 0; k <= width.
+  APInt lowPart(uint32_t k) const;
+  // Same width: the top k bits moved to the bottom, the others 0; k <= width.
+  APInt highPart(uint32_t k) const;
+  // The low `width` bits; 1 <= width <= this width.
+  APInt truncatedTo(uint32_t width) const;
+  // The value at a width of at least this width, zeros above.
+  APInt zeroExtendedTo(uint32_t width) const;
+  // The value at a width of at least this width, copies of the sign bit above.
+  APInt signExtendedTo(uint32_t width) const;
+  // The extension when `width` is larger than this width, otherwise an unchanged copy.
+  APInt zeroExtendedAtLeast(uint32_t width) const {
+    return width > bitWidth ? zeroExtendedTo(width) : *this;
+  }
+  APInt signExtendedAtLeast(uint32_t width) const {
+    return width > bitWidth ? signExtendedTo(width) : *this;
+  }
+  // The extension when `width` is larger, the truncation when it is smaller (at least 1).
+  APInt zeroResizedTo(uint32_t width) const;
+  APInt signResizedTo(uint32_t width) const;
+  // The bytes in reverse order, for widths 16, 32, 48, 64 and above 64. Above 64 bits, a width
+  // that is not a multiple of 8 reverses the bytes of the whole words and then shifts the result
+  // right by the unused bits at the top.
+  APInt bytesReversed() const;
+
+  // --- Division (same widths, non-zero divisor) -------------------------------------------------
+
+  // The engine under the divisions: divides the low lhsWords words of `lhs` by the low rhsWords
+  // words of `rhs` (not zero), digit by digit in base 2^32. Needs 1 <= rhsWords <= lhsWords and
+  // each count within its value's words; the widths may differ. A quotient gets lhs's width, a
+  // remainder rhs's; an output of another width is re-made. Either output may be null, and may
+  // be one of the operands.
+  static void longDivide(const APInt &lhs, uint32_t lhsWords, const APInt &rhs, uint32_t rhsWords,
+                         APInt *quotient, APInt *remainder);
+  // The unsigned quotient, rounded down, and the unsigned remainder.
+  APInt quotientUnsigned(const APInt &divisor) const;
+  APInt remainderUnsigned(const APInt &divisor) const;
+  // Both unsigned results in one call; the outputs may be the operands. When the dividend is 0,
+  // or equal to the divisor, an output keeps its own width; when the dividend is smaller, so
+  // does the quotient. Otherwise both take the operands' width.
+  static void divRemUnsigned(const APInt &lhs, const APInt &rhs, APInt &quotient, APInt &remainder);
+  // The signed quotient, truncated toward zero; the smallest signed value divided by -1 gives
+  // itself.
+  APInt quotientSigned(const APInt &divisor) const;
+  // The signed remainder, with the dividend's sign.
+  APInt remainderSigned(const APInt &divisor) const;
+  // Both signed results in one call; widths of the outputs as for divRemUnsigned.
+  static void divRemSigned(const APInt &lhs, const APInt &rhs, APInt &quotient, APInt &remainder);
+  // The greatest common divisor of the unsigned values; gcd(x, 0) = x and gcd(0, 0) = 0.
+  static APInt gcd(const APInt &a, const APInt &b);
+
+  // --- Arithmetic that reports overflow: the wrapped result, and `overflow` set to whether the
+  // exact result did not fit the width in the stated reading.
+
+  APInt addSignedChecked(const APInt &rhs, bool &overflow) const;
+  APInt addUnsignedChecked(const APInt &rhs, bool &overflow) const;
+  APInt subSignedChecked(const APInt &rhs, bool &overflow) const;
+  APInt subUnsignedChecked(const APInt &rhs, bool &overflow) const;
+  APInt mulSignedChecked(const APInt &rhs, bool &overflow) const;
+  APInt mulUnsignedChecked(const APInt &rhs, bool &overflow) const;
+  // quotientSigned; overflows only for the smallest signed value divided by -1.
+  APInt divSignedChecked(const APInt &rhs, bool &overflow) const;
+  // shiftedLeft by `amount`, or by width - 1 when the amount is at least the width (which
+  // overflows); overflows when bits that differ from the sign bit are shifted out.
+  APInt shiftLeftSignedChecked(uint32_t amount, bool &overflow) const;
+
+private:
+  struct Uninitialized {};
+  // A value of `width` (> 64) whose array is allocated but not filled.
+  APInt(uint32_t width, Uninitialized) : bitWidth(width) { u.words = new Word[wordCount()]; }
+
+  Word *mutableWords() { return isInline() ? &u.value : u.words; }
+  // The word that holds bit `index`.
+  Word &wordHolding(uint32_t index) { return isInline() ? u.value : u.words[index / kWordBits]; }
+  // Clears the bits at and above the width in the top word.
+  void maskTopWord() {
+    Word mask = ~Word(0) >> ((0u - bitWidth) % kWordBits);
+    if (isInline())
+      u.value &= mask;
+    else
+      u.words[wordCount() - 1] &= mask;
+  }
+  void checkSameWidth(const APInt &rhs, const char *operation) const {
+    VORN_CHECK(bitWidth == rhs.bitWidth, operation, "operands have different widths");
+    (void)rhs;
+    (void)operation;
+  }
+  uint32_t amountOf(const APInt &n) const { return uint32_t(n.valueOrLimit(bitWidth)); }
+  // Gives `out` the width `width`, all zero, reusing its array when the width already matches.
+  static void makeZeroOfWidth(APInt &out, uint32_t width);
+
+  void initWide(Word value, bool isSigned);
+  void initCopy(const APInt &other);
+  APInt &assignSlow(const APInt &rhs);
+  void assignWordWide(Word value);
+  uint32_t leadingZeroCountWide() const;
+  bool equalsWide(const APInt &rhs) const;
+  bool equalsWordWide(Word value) const;
+  int compareWide(const APInt &rhs) const;
+  bool signedLessWide(const APInt &rhs) const;
+  APInt &multiplyAssignWide(const APInt &rhs);
+  APInt addWide(const APInt &rhs) const;
+  APInt subtractWide(const APInt &rhs) const;
+  APInt negatedWide() const;
+  APInt shiftedLeftWide(uint32_t n) const;
+  APInt shiftedRightLogicalWide(uint32_t n) const;
+
+  uint32_t bitWidth;
+  union {
+    Word value;  // width <= 64
+    Word *words; // width > 64: wordCount() words
+  } u;
+};
+
+} // namespace vorn
+
+#endif
