@@ -39,9 +39,10 @@ void APInt::initWide(Word value, bool isSigned) {
   maskTopWord();
 }
 
-void APInt::initCopy(const APInt &other) {
-  u.words = new Word[wordCount()];
-  words::copy(u.words, other.u.words, wordCount());
+Word *APInt::duplicateWords(const Word *src, uint32_t count) {
+  Word *copy = new Word[count];
+  words::copy(copy, src, count);
+  return copy;
 }
 
 APInt &APInt::assignSlow(const APInt &rhs) {
@@ -142,15 +143,15 @@ APInt APInt::operator^(const APInt &rhs) const {
   return r;
 }
 
-uint32_t APInt::leadingZeroCountWide() const {
-  uint32_t n = wordCount();
-  uint32_t topBits = bitWidth % kWordBits ? bitWidth % kWordBits : kWordBits;
-  Word top = u.words[n - 1] & lowMask(topBits);
+uint32_t APInt::leadingZerosOf(const Word *w, uint32_t width) {
+  uint32_t n = wordsFor(width);
+  uint32_t topBits = width % kWordBits ? width % kWordBits : kWordBits;
+  Word top = w[n - 1] & lowMask(topBits);
   if (top) return uint32_t(__builtin_clzll(top)) - (kWordBits - topBits);
   uint32_t count = topBits;
   for (uint32_t i = n - 1; i-- > 0; count += kWordBits)
-    if (u.words[i]) return count + uint32_t(__builtin_clzll(u.words[i]));
-  return bitWidth;
+    if (w[i]) return count + uint32_t(__builtin_clzll(w[i]));
+  return width;
 }
 
 uint32_t APInt::leadingOneCount() const {
@@ -200,30 +201,27 @@ uint32_t APInt::popCount() const {
 
 // --- Comparisons --------------------------------------------------------------------------------
 
-// The top-down word scan below decides at the first differing word, which is where a comparison
+// The top-down word scans below decide at the first differing word, which is where a comparison
 // of significant bit counts would lead as well.
-bool APInt::equalsWide(const APInt &rhs) const {
-  for (uint32_t i = wordCount(); i-- > 0;)
-    if (u.words[i] != rhs.u.words[i]) return false;
+bool APInt::equalWords(const Word *a, const Word *b, uint32_t count) {
+  for (uint32_t i = count; i-- > 0;)
+    if (a[i] != b[i]) return false;
   return true;
 }
 
-bool APInt::equalsWordWide(Word value) const {
-  for (uint32_t i = wordCount(); i-- > 1;)
-    if (u.words[i]) return false;
-  return u.words[0] == value;
-}
-
-int APInt::compareWide(const APInt &rhs) const {
-  return words::compare(u.words, rhs.u.words, wordCount());
+bool APInt::wordEquals(const Word *w, uint32_t count, Word value) {
+  for (uint32_t i = count; i-- > 1;)
+    if (w[i]) return false;
+  return w[0] == value;
 }
 
 // Values of the same sign order alike read as signed or unsigned; of different signs, the
 // negative one is the smaller. So no magnitudes need to be made.
-bool APInt::signedLessWide(const APInt &rhs) const {
-  bool lhsNegative = isSignBitSet(), rhsNegative = rhs.isSignBitSet();
-  if (lhsNegative != rhsNegative) return lhsNegative;
-  return compareWide(rhs) < 0;
+bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
+  uint32_t top = (width - 1) / kWordBits, bit = (width - 1) % kWordBits;
+  bool aNegative = (a[top] >> bit) & 1, bNegative = (b[top] >> bit) & 1;
+  if (aNegative != bNegative) return aNegative;
+  return words::compare(a, b, top + 1) < 0;
 }
 
 // --- Arithmetic ---------------------------------------------------------------------------------
@@ -259,24 +257,34 @@ APInt APInt::negatedWide() const {
   return r;
 }
 
-// Only the significant words take part, so small values in wide types multiply quickly.
-APInt &APInt::multiplyAssignWide(const APInt &rhs) {
-  uint32_t lw = significantWords();
-  if (lw == 0) return *this;
-  uint32_t rw = rhs.significantWords();
-  uint32_t n = wordCount();
+// Only the significant words take part, so small values in wide types multiply quickly; and only
+// the product's words below the width are computed.
+void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
+  uint32_t n = wordsFor(width);
+  uint32_t lw = n, rw = n;
+  while (lw && !w[lw - 1]) --lw;
+  if (lw == 0) return;
+  while (rw && !rhs[rw - 1]) --rw;
   if (rw == 0) {
-    words::assignWord(u.words, 0, n);
-    return *this;
+    words::assignWord(w, 0, n);
+    return;
   }
-  Word *scratch = new Word[lw + rw];
-  words::multiplyFull(scratch, u.words, rhs.u.words, lw, rw);
   uint32_t keep = lw + rw < n ? lw + rw : n;
-  words::copy(u.words, scratch, keep);
-  for (uint32_t i = keep; i < n; ++i) u.words[i] = 0;
-  maskTopWord();
+  Word *scratch = new Word[keep];
+  if (lw + rw <= n) {
+    words::multiplyFull(scratch, w, rhs, lw, rw);
+  } else {
+    // Row j adds w·rhs[j] at word j, cut at the width. Each row writes its top word, which no
+    // row before it reached, and adds to the words below it, which the rows before it wrote.
+    for (uint32_t j = 0; j < rw; ++j) {
+      uint32_t count = keep - j < lw + 1 ? keep - j : lw + 1;
+      words::multiplyWordAdd(scratch + j, w, rhs[j], 0, lw, count, j > 0);
+    }
+  }
+  words::copy(w, scratch, keep);
+  for (uint32_t i = keep; i < n; ++i) w[i] = 0;
+  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
   delete[] scratch;
-  return *this;
 }
 
 // --- Shifts and rotations -----------------------------------------------------------------------
@@ -284,21 +292,18 @@ APInt &APInt::multiplyAssignWide(const APInt &rhs) {
 APInt APInt::shiftedLeftWide(uint32_t n) const {
   if (n >= bitWidth) return APInt(bitWidth, 0);
   APInt r(*this);
-  words::shiftLeft(r.u.words, wordCount(), n);
-  r.maskTopWord();
+  shiftLeftWords(r.u.words, bitWidth, n);
   return r;
 }
 
-APInt &APInt::operator<<=(uint32_t n) {
-  if (n >= bitWidth)
-    *this = Word(0);
-  else if (isInline())
-    u.value = (u.value << n) & lowMask(bitWidth);
-  else {
-    words::shiftLeft(u.words, wordCount(), n);
-    maskTopWord();
+void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
+  uint32_t count = wordsFor(width);
+  if (n >= width) {
+    words::assignWord(w, 0, count);
+    return;
   }
-  return *this;
+  words::shiftLeft(w, count, n);
+  w[count - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
 }
 
 APInt APInt::shiftedRightLogicalWide(uint32_t n) const {

@@ -53,7 +53,7 @@ public:
     if (isInline())
       u.value = other.u.value;
     else
-      initCopy(other);
+      u.words = duplicateWords(other.u.words, wordCount());
   }
   // Takes over `other`'s array; `other` is left as the placeholder (width 1, value 0).
   APInt(APInt &&other) noexcept : bitWidth(other.bitWidth), u(other.u) {
@@ -69,6 +69,10 @@ public:
     if (isInline() && rhs.isInline()) {
       bitWidth = rhs.bitWidth;
       u.value = rhs.u.value;
+      return *this;
+    }
+    if (bitWidth == rhs.bitWidth) {
+      for (uint32_t i = 0, n = wordCount(); i < n; ++i) u.words[i] = rhs.u.words[i];
       return *this;
     }
     return assignSlow(rhs);
@@ -206,7 +210,7 @@ public:
   uint32_t leadingZeroCount() const {
     if (isInline())
       return u.value ? uint32_t(__builtin_clzll(u.value)) - (kWordBits - bitWidth) : bitWidth;
-    return leadingZeroCountWide();
+    return leadingZerosOf(u.words, bitWidth);
   }
   // One bits from the top bit down to the first 0.
   uint32_t leadingOneCount() const;
@@ -222,13 +226,13 @@ public:
   bool operator==(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator==");
     if (isInline()) return u.value == rhs.u.value;
-    return equalsWide(rhs);
+    return equalWords(u.words, rhs.u.words, wordCount());
   }
   bool operator!=(const APInt &rhs) const { return !(*this == rhs); }
   // Whether the value equals `value` (so a value with more than 64 significant bits never does).
   bool operator==(Word value) const {
     if (isInline()) return u.value == value;
-    return equalsWordWide(value);
+    return wordEquals(u.words, wordCount(), value);
   }
   bool operator!=(Word value) const { return !(*this == value); }
 
@@ -236,7 +240,9 @@ public:
   bool unsignedLess(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::unsignedLess");
     if (isInline()) return u.value < rhs.u.value;
-    return compareWide(rhs) < 0;
+    for (uint32_t i = wordCount(); i-- > 0;)
+      if (u.words[i] != rhs.u.words[i]) return u.words[i] < rhs.u.words[i];
+    return false;
   }
   bool unsignedLessOrEqual(const APInt &rhs) const { return !rhs.unsignedLess(*this); }
   bool unsignedGreater(const APInt &rhs) const { return rhs.unsignedLess(*this); }
@@ -248,7 +254,7 @@ public:
       uint32_t up = kWordBits - bitWidth;
       return int64_t(u.value << up) >> up < int64_t(rhs.u.value << up) >> up;
     }
-    return signedLessWide(rhs);
+    return signedLessWords(u.words, rhs.u.words, bitWidth);
   }
   bool signedLessOrEqual(const APInt &rhs) const { return !rhs.signedLess(*this); }
   bool signedGreater(const APInt &rhs) const { return rhs.signedLess(*this); }
@@ -286,7 +292,8 @@ public:
       maskTopWord();
       return *this;
     }
-    return multiplyAssignWide(rhs);
+    multiplyWords(u.words, bitWidth, rhs.u.words);
+    return *this;
   }
   APInt &operator++() {
     if (isInline())
@@ -328,7 +335,7 @@ public:
     checkSameWidth(rhs, "APInt::operator*");
     if (isInline()) return APInt(bitWidth, u.value * rhs.u.value);
     APInt product(*this);
-    product.multiplyAssignWide(rhs);
+    multiplyWords(product.u.words, bitWidth, rhs.u.words);
     return product;
   }
   // Adds `value` cut to the width.
@@ -349,7 +356,15 @@ public:
   }
   APInt shiftedLeft(const APInt &n) const { return shiftedLeft(amountOf(n)); }
   // Shifts left in place; same result as shiftedLeft, without allocating.
-  APInt &operator<<=(uint32_t n);
+  APInt &operator<<=(uint32_t n) {
+    if (isInline()) {
+      u.value = n < bitWidth ? u.value << n : 0;
+      maskTopWord();
+    } else {
+      shiftLeftWords(u.words, bitWidth, n);
+    }
+    return *this;
+  }
   APInt &operator<<=(const APInt &n) { return *this <<= amountOf(n); }
   // value / 2^n (unsigned, zero fill); 0 when n >= width.
   APInt shiftedRightLogical(uint32_t n) const {
@@ -461,15 +476,18 @@ private:
   static void makeZeroOfWidth(APInt &out, uint32_t width);
 
   void initWide(Word value, bool isSigned);
-  void initCopy(const APInt &other);
+  // A new array holding a copy of `count` words.
+  static Word *duplicateWords(const Word *src, uint32_t count);
   APInt &assignSlow(const APInt &rhs);
   void assignWordWide(Word value);
-  uint32_t leadingZeroCountWide() const;
-  bool equalsWide(const APInt &rhs) const;
-  bool equalsWordWide(Word value) const;
-  int compareWide(const APInt &rhs) const;
-  bool signedLessWide(const APInt &rhs) const;
-  APInt &multiplyAssignWide(const APInt &rhs);
+  // The wide paths of the inline operations take words, not values, so that a value whose
+  // operations are all inline never has its address taken and can live in registers.
+  static uint32_t leadingZerosOf(const Word *w, uint32_t width);
+  static bool equalWords(const Word *a, const Word *b, uint32_t count);
+  static bool wordEquals(const Word *w, uint32_t count, Word value);
+  static bool signedLessWords(const Word *a, const Word *b, uint32_t width);
+  static void multiplyWords(Word *w, uint32_t width, const Word *rhs);
+  static void shiftLeftWords(Word *w, uint32_t width, uint32_t n);
   APInt addWide(const APInt &rhs) const;
   APInt subtractWide(const APInt &rhs) const;
   APInt negatedWide() const;

@@ -229,10 +229,15 @@ int divideBitwise(Word *lhs, const Word *rhs, Word *remainder, Word *scratch, ui
 void shiftLeft(Word *dst, uint32_t count, uint32_t bits) {
   if (bits == 0) return;
   uint32_t jump = bits / 64, shift = bits % 64;
-  for (uint32_t i = count; i-- > jump;) {
-    Word w = dst[i - jump] << shift;
-    if (shift && i - jump >= 1) w |= dst[i - jump - 1] >> (64 - shift);
-    dst[i] = w;
+  if (jump < count) {
+    // From the top down, so that every source word is read before it is overwritten.
+    if (shift == 0) {
+      for (uint32_t i = count; i-- > jump;) dst[i] = dst[i - jump];
+    } else {
+      for (uint32_t i = count - 1; i > jump; --i)
+        dst[i] = (dst[i - jump] << shift) | (dst[i - jump - 1] >> (64 - shift));
+      dst[jump] = dst[0] << shift;
+    }
   }
   uint32_t low = jump < count ? jump : count;
   for (uint32_t i = 0; i < low; ++i) dst[i] = 0;
@@ -241,15 +246,17 @@ void shiftLeft(Word *dst, uint32_t count, uint32_t bits) {
 void shiftRight(Word *dst, uint32_t count, uint32_t bits) {
   if (bits == 0) return;
   uint32_t jump = bits / 64, shift = bits % 64;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (uint64_t(i) + jump >= count) {
-      dst[i] = 0;
-      continue;
+  uint32_t kept = jump < count ? count - jump : 0; // words that receive source bits
+  if (kept) {
+    if (shift == 0) {
+      for (uint32_t i = 0; i < kept; ++i) dst[i] = dst[i + jump];
+    } else {
+      for (uint32_t i = 0; i + 1 < kept; ++i)
+        dst[i] = (dst[i + jump] >> shift) | (dst[i + jump + 1] << (64 - shift));
+      dst[kept - 1] = dst[count - 1] >> shift;
     }
-    Word w = dst[i + jump] >> shift;
-    if (shift && uint64_t(i) + jump + 1 < count) w |= dst[i + jump + 1] << (64 - shift);
-    dst[i] = w;
   }
+  for (uint32_t i = kept; i < count; ++i) dst[i] = 0;
 }
 
 void andInPlace(Word *dst, const Word *rhs, uint32_t count) {
