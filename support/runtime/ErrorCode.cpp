@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/runtime/LazyStatic.h"
+
 namespace vorn {
 
 ErrorCategory::~ErrorCategory() {}
@@ -39,12 +41,12 @@ public:
 } // namespace
 
 const ErrorCategory &genericCategory() {
-  static const GenericCategory instance;
+  VORN_LAZY_STATIC(const GenericCategory, instance);
   return instance;
 }
 
 const ErrorCategory &systemCategory() {
-  static const SystemCategory instance;
+  VORN_LAZY_STATIC(const SystemCategory, instance);
   return instance;
 }
 

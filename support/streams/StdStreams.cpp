@@ -2,20 +2,24 @@
 
 #include <unistd.h>
 
+#include "support/runtime/LazyStatic.h"
+
 namespace vorn {
 
+// The standard output stream's exit-time report goes through fatalError, which needs only the
+// signal module's state; that state is built before main, so it outlives this stream.
 FdOutStream &stdoutStream() {
-  static FdOutStream stream(STDOUT_FILENO, true);
+  VORN_LAZY_STATIC(FdOutStream, stream, STDOUT_FILENO, true);
   return stream;
 }
 
 FdOutStream &stderrStream() {
-  static FdOutStream stream(STDERR_FILENO, false, true);
+  VORN_LAZY_STATIC(FdOutStream, stream, STDERR_FILENO, false, true);
   return stream;
 }
 
 NullOutStream &nullStream() {
-  static NullOutStream stream;
+  VORN_LAZY_STATIC(NullOutStream, stream);
   return stream;
 }
 
