@@ -1,11 +1,12 @@
 #include "support/streams/FdOutStream.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+#include "support/runtime/FatalError.h"
 
 namespace vorn {
 
@@ -33,14 +34,8 @@ FdOutStream::~FdOutStream() {
     if (!closeDescriptor(descriptor)) writeFailed = true;
     descriptor = -1;
   }
-  if (writeFailed) reportWriteFailure();
-}
-
-void FdOutStream::reportWriteFailure() {
-  static const char message[] = "VORN ERROR: IO failure on output stream.\n";
-  ssize_t ignored = ::write(2, message, sizeof(message) - 1);
-  (void)ignored;
-  std::exit(1);
+  // An output failure is no crash: no crash diagnostics wished for.
+  if (writeFailed) fatalError("IO failure on output stream.", false);
 }
 
 void FdOutStream::close() {

@@ -13,9 +13,10 @@ namespace vorn {
 // write: none on a terminal, the file system's preferred block size otherwise.
 //
 // A failed write (other than EAGAIN and EINTR, which are retried) is latched silently in a sticky
-// flag; later writes still go to the descriptor. A stream destroyed with the flag set reports
-// "IO failure on output stream." on descriptor 2 and ends the process with status 1, so callers
-// that expect a failure clear the flag first (clearWriteFailed()).
+// flag; later writes still go to the descriptor. A stream destroyed with the flag set ends the
+// process through fatalError with "IO failure on output stream." (status 1, after an installed
+// fatal-error handler or the message on descriptor 2), so callers that expect a failure clear the
+// flag first (clearWriteFailed()).
 class FdOutStream : public OutStream {
 public:
   // A stream on `fd`, closed on destruction when `closeOnDestroy` is set; with `unbuffered` every
@@ -52,9 +53,6 @@ protected:
   size_t defaultBufferSize() const override;
 
 private:
-  // Ends the process for a write failure that was latched and never cleared. Does not return.
-  [[noreturn]] void reportWriteFailure();
-
   int descriptor;
   bool closeOnDestroy;
   bool writeFailed = false;

@@ -9,11 +9,11 @@
 namespace vorn {
 
 // The process-wide streams, each built at its first use and destroyed at normal exit, the one
-// built last first.
+// built last first (support/runtime/LazyStatic.h).
 
 // Descriptor 1: buffered unless it is a terminal; flushed and closed at exit, where a write
-// failure latched during the run ends the process with "IO failure on output stream." and
-// status 1.
+// failure latched during the run ends the process through fatalError with "IO failure on output
+// stream." and status 1.
 FdOutStream &stdoutStream();
 // Descriptor 2: unbuffered, so each write reaches the descriptor at once; never closed.
 FdOutStream &stderrStream();
