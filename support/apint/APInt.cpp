@@ -302,7 +302,17 @@ void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
     words::assignWord(w, 0, count);
     return;
   }
-  words::shiftLeft(w, count, n);
+  // n < width, so at least the top word receives bits; from the top down, every source word is
+  // read before it is overwritten.
+  uint32_t jump = n / kWordBits, shift = n % kWordBits;
+  if (shift == 0) {
+    for (uint32_t i = count; i-- > jump;) w[i] = w[i - jump];
+  } else {
+    for (uint32_t i = count - 1; i > jump; --i)
+      w[i] = (w[i - jump] << shift) | (w[i - jump - 1] >> (kWordBits - shift));
+    w[jump] = w[0] << shift;
+  }
+  for (uint32_t i = 0; i < jump; ++i) w[i] = 0;
   w[count - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
 }
 

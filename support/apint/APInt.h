@@ -72,7 +72,9 @@ public:
       return *this;
     }
     if (bitWidth == rhs.bitWidth) {
-      for (uint32_t i = 0, n = wordCount(); i < n; ++i) u.words[i] = rhs.u.words[i];
+      Word *to = u.words;
+      const Word *from = rhs.u.words;
+      for (uint32_t i = 0, n = wordCount(); i < n; ++i) to[i] = from[i];
       return *this;
     }
     return assignSlow(rhs);
@@ -240,8 +242,9 @@ public:
   bool unsignedLess(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::unsignedLess");
     if (isInline()) return u.value < rhs.u.value;
+    const Word *a = u.words, *b = rhs.u.words;
     for (uint32_t i = wordCount(); i-- > 0;)
-      if (u.words[i] != rhs.u.words[i]) return u.words[i] < rhs.u.words[i];
+      if (a[i] != b[i]) return a[i] < b[i];
     return false;
   }
   bool unsignedLessOrEqual(const APInt &rhs) const { return !rhs.unsignedLess(*this); }

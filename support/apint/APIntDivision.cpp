@@ -37,15 +37,39 @@ void divideDigits(uint32_t *u, uint32_t *v, uint32_t *q, uint32_t *r, uint32_t m
     }
   }
 
-  const uint64_t vTop = v[n - 1], vNext = v[n - 2];
+  const uint32_t vTop = v[n - 1];
+  const uint64_t vNext = v[n - 2];
+  // The two top digits of the dividend are divided by vTop once per quotient digit. A hardware
+  // 64-bit division is slow (and a library call on i686), so it is done by multiplying with an
+  // inverse of vTop computed once (Möller and Granlund's division by an invariant integer).
+  const uint64_t inverse = ~uint64_t(0) / vTop - kDigitBase;
   for (uint32_t j = m + 1; j-- > 0;) {
-    uint64_t t = (uint64_t(u[j + n]) << 32) | u[j + n - 1];
-    uint64_t qp = t / vTop, rp = t % vTop;
-    // qp may start at b + 1; both products fit 64 bits (rp is below b whenever it is tested).
-    if (qp >= kDigitBase || qp * vNext > ((rp << 32) | u[j + n - 2])) {
+    // Estimate qp = (u[j + n]·b + u[j + n - 1]) / vTop, capped at b - 1 (u[j + n] <= vTop always).
+    uint64_t qp, rp;
+    if (u[j + n] >= vTop) {
+      qp = kDigitBase - 1;
+      rp = uint64_t(u[j + n - 1]) + vTop;
+    } else {
+      uint32_t high = u[j + n], low = u[j + n - 1];
+      uint64_t p = inverse * high + ((uint64_t(high) << 32) | low);
+      uint32_t q = uint32_t(p >> 32) + 1;
+      uint32_t r = low - q * vTop;
+      if (r > uint32_t(p)) {
+        --q;
+        r += vTop;
+      }
+      if (r >= vTop) {
+        ++q;
+        r -= vTop;
+      }
+      qp = q;
+      rp = r;
+    }
+    // Correct with the next divisor digit: at most twice, and only while rp is below b (then
+    // both sides fit 64 bits).
+    while (rp < kDigitBase && qp * vNext > ((rp << 32) | u[j + n - 2])) {
       --qp;
       rp += vTop;
-      if (rp < kDigitBase && (qp >= kDigitBase || qp * vNext > ((rp << 32) | u[j + n - 2]))) --qp;
     }
 
     // u[j .. j + n] -= qp · v. `carry` is what the next digit still owes; qp < b keeps the
