@@ -30,13 +30,14 @@ APInt::APInt(uint32_t width, WordView src) : bitWidth(width) {
   maskTopWord();
 }
 
-void APInt::initWide(Word value, bool isSigned) {
-  uint32_t n = wordCount();
-  u.words = new Word[n];
-  u.words[0] = value;
+Word *APInt::wideWords(uint32_t width, Word value, bool isSigned) {
+  uint32_t n = wordsFor(width);
+  Word *w = new Word[n];
+  w[0] = value;
   Word fill = isSigned && (value >> 63) ? ~Word(0) : 0;
-  for (uint32_t i = 1; i < n; ++i) u.words[i] = fill;
-  maskTopWord();
+  for (uint32_t i = 1; i < n; ++i) w[i] = fill;
+  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  return w;
 }
 
 Word *APInt::duplicateWords(const Word *src, uint32_t count) {
@@ -61,8 +62,6 @@ APInt &APInt::assignSlow(const APInt &rhs) {
   bitWidth = rhs.bitWidth;
   return *this;
 }
-
-void APInt::assignWordWide(Word value) { words::assignWord(u.words, value, wordCount()); }
 
 void APInt::makeZeroOfWidth(APInt &out, uint32_t width) {
   if (out.bitWidth == width) {

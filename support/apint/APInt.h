@@ -41,7 +41,7 @@ public:
       u.value = value;
       maskTopWord();
     } else {
-      initWide(value, isSigned);
+      u.words = wideWords(width, value, isSigned);
     }
   }
   // The words (least significant first) cut to `width` bits; missing words are 0. The sequence
@@ -96,7 +96,7 @@ public:
       u.value = value;
       maskTopWord();
     } else {
-      assignWordWide(value);
+      words::assignWord(u.words, value, wordCount());
     }
     return *this;
   }
@@ -478,11 +478,11 @@ private:
   // Gives `out` the width `width`, all zero, reusing its array when the width already matches.
   static void makeZeroOfWidth(APInt &out, uint32_t width);
 
-  void initWide(Word value, bool isSigned);
+  // A new array for `value` at `width` (> 64), sign-extended from bit 63 when `isSigned`.
+  static Word *wideWords(uint32_t width, Word value, bool isSigned);
   // A new array holding a copy of `count` words.
   static Word *duplicateWords(const Word *src, uint32_t count);
   APInt &assignSlow(const APInt &rhs);
-  void assignWordWide(Word value);
   // The wide paths of the inline operations take words, not values, so that a value whose
   // operations are all inline never has its address taken and can live in registers.
   static uint32_t leadingZerosOf(const Word *w, uint32_t width);
