@@ -126,7 +126,7 @@ public:
     return ((isInline() ? u.value : u.words[index / kWordBits]) >> (index % kWordBits)) & 1;
   }
   // Word 0: the low 64 bits.
-  uint64_t asUint64() const { return wordData()[0]; }
+  uint64_t asUint64() const { return isInline() ? u.value : u.words[0]; }
   // The value read as signed; only for widths up to 64.
   int64_t asInt64() const {
     VORN_CHECK(isInline(), "APInt::asInt64", "width is above 64");
