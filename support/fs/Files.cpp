@@ -29,6 +29,18 @@ ErrorCode failedStatus(ErrorCode ec, FileStatus &result) {
   return ec;
 }
 
+ErrorCode filledStatus(const struct stat &st, FileStatus &result) {
+  result.device = uint64_t(st.st_dev);
+  result.inode = uint64_t(st.st_ino);
+  result.modificationTime = int64_t(st.st_mtime);
+  result.user = uint32_t(st.st_uid);
+  result.group = uint32_t(st.st_gid);
+  result.size = int64_t(st.st_size);
+  result.type = typeOfMode(uint32_t(st.st_mode));
+  result.permissions = uint32_t(st.st_mode);
+  return ErrorCode();
+}
+
 // Accepts `dir`/`argv0` as the executable when it resolves, exists and is not a directory.
 bool tryCandidate(const char *dir, const char *argv0, std::string &result) {
   char candidate[4096];
@@ -50,15 +62,13 @@ ErrorCode status(const Twine &path, FileStatus &result) {
   StrView text = path.asTerminatedView(scratch);
   struct stat st;
   if (::stat(text.data(), &st) != 0) return failedStatus(ErrorCode::fromErrno(), result);
-  result.device = uint64_t(st.st_dev);
-  result.inode = uint64_t(st.st_ino);
-  result.modificationTime = int64_t(st.st_mtime);
-  result.user = uint32_t(st.st_uid);
-  result.group = uint32_t(st.st_gid);
-  result.size = int64_t(st.st_size);
-  result.type = typeOfMode(uint32_t(st.st_mode));
-  result.permissions = uint32_t(st.st_mode);
-  return ErrorCode();
+  return filledStatus(st, result);
+}
+
+ErrorCode status(int fd, FileStatus &result) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return failedStatus(ErrorCode::fromErrno(), result);
+  return filledStatus(st, result);
 }
 
 ErrorCode exists(const Twine &path, bool &result) {

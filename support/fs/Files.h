@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/fs/Paths.h"
+#include "support/process/SysTime.h"
 #include "support/runtime/ErrorCode.h"
 #include "support/text/InlineVector.h"
 #include "support/text/StrView.h"
@@ -64,12 +65,16 @@ struct FileStatus {
     id.file = inode;
     return id;
   }
+  // The modification time as a SysTime (whole seconds; nanoseconds 0).
+  SysTime lastModified() const { return SysTime::fromUnixSeconds(modificationTime); }
 };
 
 // The status of `path`, following symbolic links. `result` is always written: on failure it is
 // all zeros with type NotFound when the file does not exist (ENOENT), else StatusError. Sizes,
 // inode numbers and times are 64 bits wide on every target, so any file can be queried.
 ErrorCode status(const Twine &path, FileStatus &result);
+// The status of the file open as descriptor `fd`, filled and reported like the path form.
+ErrorCode status(int fd, FileStatus &result);
 
 // The type is known (not StatusError).
 inline bool statusKnown(const FileStatus &s) { return s.type != FileType::StatusError; }
@@ -147,6 +152,75 @@ template <unsigned N> ErrorCode absolutize(InlineString<N> &path) {
   return ErrorCode();
 }
 
+// ---------------------------------------------------------------------------------------------
+// File operations. Each wraps one or two system calls; failures are the calls' errno in the system
+// category unless an operation says otherwise, and leave the file system as the failing call left
+// it.
+
+// Path forms of the type predicates (links followed). A failure to get the status, a missing path
+// too (ENOENT), is returned and `result` is left alone; so isSymlink never answers true.
+ErrorCode isDirectory(const Twine &path, bool &result);
+ErrorCode isRegularFile(const Twine &path, bool &result);
+ErrorCode isSymlink(const Twine &path, bool &result);
+
+// Whether `path` (links followed) is a regular file that this process may read and execute.
+// Never reports an error: anything that fails answers false.
+bool canExecute(const Twine &path);
+// Whether this process may write `path` (access with W_OK). Never reports an error.
+bool canWrite(const Twine &path);
+
+// Opens `path` read-only. `fd` receives the open call's result every time: the descriptor, or -1
+// on failure. Retried while interrupted by a signal.
+ErrorCode openForRead(const Twine &path, int &fd);
+
+// How openForWrite opens its file; values combine with |.
+enum class OpenFlags : uint32_t {
+  None = 0,      // write-only, created if missing, truncated
+  Exclusive = 1, // fail with EEXIST when the file exists
+  Append = 2,    // append instead of truncating
+};
+inline OpenFlags operator|(OpenFlags a, OpenFlags b) { return OpenFlags(uint32_t(a) | uint32_t(b)); }
+inline OpenFlags operator&(OpenFlags a, OpenFlags b) { return OpenFlags(uint32_t(a) & uint32_t(b)); }
+
+// Opens `path` for writing with O_WRONLY | O_CREAT and O_TRUNC, or O_APPEND with
+// OpenFlags::Append, plus O_EXCL with OpenFlags::Exclusive; other bits of `flags` are ignored.
+// A created file gets the permission bits `mode` less the umask. `fd` receives the open call's
+// result every time (-1 on failure). Retried while interrupted by a signal.
+ErrorCode openForWrite(const Twine &path, int &fd, OpenFlags flags, uint32_t mode);
+
+// Sets the access and modification times of the file open as `fd` to the whole seconds of
+// `time` (the sub-second part is dropped). Any date the file system can store, including
+// dates after January 2038.
+ErrorCode setLastModifiedAndAccessed(int fd, SysTime time);
+
+// Sets the size of the file at `path` to `size` bytes, cutting it or extending it with zeros.
+// The size is 64 bits wide: files beyond 4 GiB are fine where the file system allows them; a size
+// beyond the largest file offset gives EFBIG.
+ErrorCode resize(const Twine &path, uint64_t size);
+
+// Renames `from` to `to` (rename(2): an existing `to` is replaced when the kinds allow).
+ErrorCode rename(const Twine &from, const Twine &to);
+
+// Removes the file or empty directory at `path`; `existed` says whether there was one. A missing
+// path (also a dangling link) is success with existed = false. Something that is neither a
+// regular file nor a directory (after following links) is not removed: EPERM in the generic
+// category. A symbolic link is itself removed, never its target.
+ErrorCode remove(const Twine &path, bool &existed);
+
+// Creates the symbolic link `linkName` holding the text of `target` as it is.
+ErrorCode createSymlink(const Twine &target, const Twine &linkName);
+
+// Creates `linkName` as another name of the file `target`.
+ErrorCode createHardLink(const Twine &target, const Twine &linkName);
+
+// Creates the directory `path` with permissions 0770 less the umask. When something of any kind
+// already has that name: success with existed = true; otherwise existed = false after creating it.
+ErrorCode createDirectory(const Twine &path, bool &existed);
+
+// Creates the directory `path` and every missing directory above it. `existed` reports the last
+// level only. Directories made before a later level fails stay in place.
+ErrorCode createDirectories(const Twine &path, bool &existed);
+
 // The absolute path of the running executable: where "/proc/self/exe" leads, else the first
 // candidate found from `argv0` (itself when absolute; under the current directory when it holds
 // a '/'; else in each "PATH" directory in turn) that exists and is not a directory. The empty
@@ -159,6 +233,7 @@ std::string executablePath(const char *argv0, void *mainAddress);
 using files::FileIdentity;
 using files::FileStatus;
 using files::FileType;
+using files::OpenFlags;
 
 } // namespace vorn
 
