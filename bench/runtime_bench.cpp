@@ -21,17 +21,33 @@ namespace {
 const int opsPerIteration = 1000;
 
 // Each acquire and release is kept: the lock object escapes and memory is clobbered between the
-// two, so the compiler can neither merge nor drop them.
+// two, so the compiler can neither merge nor drop them. The operations are repeated ten times
+// per loop round, so that the loop's own cost does not swamp that of the cheapest operation.
+#define TEN_TIMES(statement)                                                                       \
+  do {                                                                                             \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+    statement;                                                                                     \
+  } while (0)
 
 void Lock_ModalMutex(benchmark::State &state) {
   vorn::ModalMutex lock;
   benchmark::DoNotOptimize(&lock);
   for (auto _ : state) {
-    for (int i = 0; i < opsPerIteration; ++i) {
-      lock.acquire();
-      benchmark::ClobberMemory();
-      lock.release();
-      benchmark::ClobberMemory();
+    for (int i = 0; i < opsPerIteration / 10; ++i) {
+      TEN_TIMES({
+        lock.acquire();
+        benchmark::ClobberMemory();
+        lock.release();
+        benchmark::ClobberMemory();
+      });
     }
   }
 }
@@ -40,11 +56,13 @@ void Lock_pthread_mutex(benchmark::State &state) {
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
   benchmark::DoNotOptimize(&lock);
   for (auto _ : state) {
-    for (int i = 0; i < opsPerIteration; ++i) {
-      pthread_mutex_lock(&lock);
-      benchmark::ClobberMemory();
-      pthread_mutex_unlock(&lock);
-      benchmark::ClobberMemory();
+    for (int i = 0; i < opsPerIteration / 10; ++i) {
+      TEN_TIMES({
+        pthread_mutex_lock(&lock);
+        benchmark::ClobberMemory();
+        pthread_mutex_unlock(&lock);
+        benchmark::ClobberMemory();
+      });
     }
   }
   pthread_mutex_destroy(&lock);
@@ -54,11 +72,13 @@ void Lock_std_mutex(benchmark::State &state) {
   std::mutex lock;
   benchmark::DoNotOptimize(&lock);
   for (auto _ : state) {
-    for (int i = 0; i < opsPerIteration; ++i) {
-      lock.lock();
-      benchmark::ClobberMemory();
-      lock.unlock();
-      benchmark::ClobberMemory();
+    for (int i = 0; i < opsPerIteration / 10; ++i) {
+      TEN_TIMES({
+        lock.lock();
+        benchmark::ClobberMemory();
+        lock.unlock();
+        benchmark::ClobberMemory();
+      });
     }
   }
 }
@@ -68,11 +88,13 @@ void Lock_vorn_Mutex(benchmark::State &state) {
   vorn::Mutex lock;
   benchmark::DoNotOptimize(&lock);
   for (auto _ : state) {
-    for (int i = 0; i < opsPerIteration; ++i) {
-      lock.acquire();
-      benchmark::ClobberMemory();
-      lock.release();
-      benchmark::ClobberMemory();
+    for (int i = 0; i < opsPerIteration / 10; ++i) {
+      TEN_TIMES({
+        lock.acquire();
+        benchmark::ClobberMemory();
+        lock.release();
+        benchmark::ClobberMemory();
+      });
     }
   }
 }
@@ -80,13 +102,15 @@ void Lock_vorn_Mutex(benchmark::State &state) {
 void Increment_atomicIncrement(benchmark::State &state) {
   uint32_t word = 0;
   for (auto _ : state)
-    for (int i = 0; i < opsPerIteration; ++i) benchmark::DoNotOptimize(vorn::atomicIncrement(&word));
+    for (int i = 0; i < opsPerIteration / 10; ++i)
+      TEN_TIMES(benchmark::DoNotOptimize(vorn::atomicIncrement(&word)));
 }
 
 void Increment_std_atomic(benchmark::State &state) {
   std::atomic<uint32_t> word{0};
   for (auto _ : state)
-    for (int i = 0; i < opsPerIteration; ++i) benchmark::DoNotOptimize(word.fetch_add(1) + 1);
+    for (int i = 0; i < opsPerIteration / 10; ++i)
+      TEN_TIMES(benchmark::DoNotOptimize(word.fetch_add(1) + 1));
 }
 
 BENCHMARK(Lock_ModalMutex);
