@@ -1,6 +1,11 @@
 // Substring and character-set search of StrView against std::string_view and memmem on a 1 MiB
-// haystack whose only match lies near the end. After the usual per-benchmark lines a summary
-// prints each figure of ours beside its anchors' from the same run, as ratios.
+// haystack (English-like words, or random bytes) whose only match lies near the end (near the
+// start for rfind, which searches backwards), so that every search covers about the whole text.
+// find is measured against std::string_view::find and memmem, rfind against
+// std::string_view::rfind, count against loops of std::string_view::find and of memmem that step
+// one byte past each match (overlapping matches count, as in StrView::count). After the usual
+// per-benchmark lines a summary prints each figure of ours beside its anchors' from the same run,
+// as ratios.
 
 #include "support/text/StrView.h"
 
@@ -59,8 +64,9 @@ struct SearchCase {
   size_t at; // the needle's only position
 };
 
-// A haystack of the given kind with a needle of `length` bytes planted once, near the end.
-SearchCase makeCase(bool english, size_t length) {
+// A haystack of the given kind with a needle of `length` bytes planted once, near the end (or,
+// with `nearStart`, near the start).
+SearchCase makeCase(bool english, size_t length, bool nearStart) {
   std::mt19937 rng(english ? 1000 + unsigned(length) : 2000 + unsigned(length));
   SearchCase c;
   c.haystack = english ? englishLike(rng, haystackSize) : randomBytes(rng, haystackSize);
@@ -79,9 +85,21 @@ SearchCase makeCase(bool english, size_t length) {
   } else if (std::string_view(c.haystack).find(c.needle) != std::string_view::npos) {
     c.needle[length / 2] = english ? '#' : char(c.needle[length / 2] + 1);
   }
-  c.at = haystackSize - length - 100;
+  c.at = nearStart ? 100 : haystackSize - length - 100;
   c.haystack.replace(c.at, length, c.needle);
-  if (std::string_view(c.haystack).find(c.needle) != c.at) {
+  // Short random needles occur by chance (a two-byte one about 16 times): change a byte of each
+  // other occurrence, one outside the planted needle, until none is left.
+  std::string_view hay(c.haystack);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (size_t p = hay.find(c.needle); p != std::string_view::npos; p = hay.find(c.needle, p + 1)) {
+      if (p == c.at) continue;
+      size_t victim = p < c.at ? p : p + length - 1;
+      c.haystack[victim] = char(c.haystack[victim] ^ 0x40);
+      changed = true;
+    }
+  }
+  if (hay.find(c.needle) != c.at || hay.rfind(c.needle) != c.at) {
     std::fprintf(stderr, "benchmark set-up: needle of %zu bytes is not unique\n", length);
     std::abort();
   }
@@ -89,6 +107,11 @@ SearchCase makeCase(bool english, size_t length) {
 }
 
 enum class Impl { ours, stringView, memmemFn };
+
+size_t memmemFind(const std::string &hay, const std::string &needle, size_t from) {
+  const void *p = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
+  return p ? size_t(static_cast<const char *>(p) - hay.data()) : size_t(-1);
+}
 
 void benchFind(benchmark::State &state, const SearchCase *c, Impl impl) {
   StrView hay(c->haystack), needle(c->needle);
@@ -102,16 +125,52 @@ void benchFind(benchmark::State &state, const SearchCase *c, Impl impl) {
     case Impl::stringView:
       found = svHay.find(svNeedle);
       break;
-    case Impl::memmemFn: {
-      const void *p = memmem(c->haystack.data(), c->haystack.size(), c->needle.data(), c->needle.size());
-      found = p ? size_t(static_cast<const char *>(p) - c->haystack.data()) : size_t(-1);
+    case Impl::memmemFn:
+      found = memmemFind(c->haystack, c->needle, 0);
       break;
-    }
     }
     benchmark::DoNotOptimize(found);
   }
   if (found != c->at) state.SkipWithError("wrong position");
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c->at));
+}
+
+void benchRfind(benchmark::State &state, const SearchCase *c, bool ours) {
+  StrView hay(c->haystack), needle(c->needle);
+  std::string_view svHay(c->haystack), svNeedle(c->needle);
+  size_t found = 0;
+  for (auto _ : state) {
+    found = ours ? hay.rfind(needle) : svHay.rfind(svNeedle);
+    benchmark::DoNotOptimize(found);
+  }
+  if (found != c->at) state.SkipWithError("wrong position");
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c->haystack.size() - c->at));
+}
+
+void benchCount(benchmark::State &state, const SearchCase *c, Impl impl) {
+  StrView hay(c->haystack), needle(c->needle);
+  std::string_view svHay(c->haystack), svNeedle(c->needle);
+  size_t hits = 0;
+  for (auto _ : state) {
+    hits = 0;
+    switch (impl) {
+    case Impl::ours:
+      hits = hay.count(needle);
+      break;
+    case Impl::stringView:
+      for (size_t p = svHay.find(svNeedle); p != std::string_view::npos; p = svHay.find(svNeedle, p + 1))
+        ++hits;
+      break;
+    case Impl::memmemFn:
+      for (size_t p = memmemFind(c->haystack, c->needle, 0); p != size_t(-1);
+           p = memmemFind(c->haystack, c->needle, p + 1))
+        ++hits;
+      break;
+    }
+    benchmark::DoNotOptimize(hits);
+  }
+  if (hits != 1) state.SkipWithError("wrong count");
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c->haystack.size()));
 }
 
 void benchFindFirstOf(benchmark::State &state, const SearchCase *c, bool ours) {
@@ -133,27 +192,57 @@ void benchFindFirstOf(benchmark::State &state, const SearchCase *c, bool ours) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(at));
 }
 
-// Keeps the time of every run for the summary.
+// One line of the summary: our time, the anchors' and their ratios to ours ("-" where a group
+// has no second anchor).
+void printRow(const TimeRecorder &reporter, const std::string &group, const char *second,
+              const char *third) {
+  double ours = reporter.time(group + "/StrView");
+  if (ours <= 0) return;
+  double a = reporter.time(group + "/" + second);
+  std::printf("%-22s %10.0f %12.0f", group.c_str(), ours, a);
+  if (third) {
+    double b = reporter.time(group + "/" + third);
+    std::printf(" %12.0f %10.2f %10.2f\n", b, a / ours, b / ours);
+  } else {
+    std::printf(" %12s %10.2f %10s\n", "-", a / ours, "-");
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-  const size_t lengths[] = {1, 4, 16, 64, 255};
-  std::vector<SearchCase> cases;
-  cases.reserve(2 * 5);
+  const size_t lengths[] = {1, 2, 4, 8, 16, 64, 255};
+  const size_t kinds = sizeof lengths / sizeof lengths[0];
+  // For each haystack kind and needle length: the needle near the end, then near the start.
+  std::vector<SearchCase> nearEnd, nearStart;
+  nearEnd.reserve(2 * kinds);
+  nearStart.reserve(2 * kinds);
+  std::vector<std::string> groups;
   for (int english = 1; english >= 0; --english)
-    for (size_t n : lengths) cases.push_back(makeCase(english, n));
+    for (size_t n : lengths) {
+      nearEnd.push_back(makeCase(english, n, false));
+      nearStart.push_back(makeCase(english, n, true));
+      groups.push_back(std::string(english ? "english" : "random") + "/" + std::to_string(n));
+    }
 
-  std::vector<std::string> findGroups;
-  for (const SearchCase &c : cases) {
-    bool english = &c - cases.data() < 5;
-    std::string group = std::string("find/") + (english ? "english" : "random") + "/" +
-                        std::to_string(c.needle.size());
-    findGroups.push_back(group);
-    benchmark::RegisterBenchmark((group + "/StrView").c_str(), benchFind, &c, Impl::ours);
-    benchmark::RegisterBenchmark((group + "/string_view").c_str(), benchFind, &c, Impl::stringView);
-    benchmark::RegisterBenchmark((group + "/memmem").c_str(), benchFind, &c, Impl::memmemFn);
+  for (size_t i = 0; i < groups.size(); ++i) {
+    std::string g = "find/" + groups[i];
+    benchmark::RegisterBenchmark((g + "/StrView").c_str(), benchFind, &nearEnd[i], Impl::ours);
+    benchmark::RegisterBenchmark((g + "/string_view").c_str(), benchFind, &nearEnd[i], Impl::stringView);
+    benchmark::RegisterBenchmark((g + "/memmem").c_str(), benchFind, &nearEnd[i], Impl::memmemFn);
   }
-  const SearchCase *setTexts[] = {&cases[0], &cases[5]};
+  for (size_t i = 0; i < groups.size(); ++i) {
+    std::string g = "rfind/" + groups[i];
+    benchmark::RegisterBenchmark((g + "/StrView").c_str(), benchRfind, &nearStart[i], true);
+    benchmark::RegisterBenchmark((g + "/string_view").c_str(), benchRfind, &nearStart[i], false);
+  }
+  for (size_t i = 0; i < groups.size(); ++i) {
+    std::string g = "count/" + groups[i];
+    benchmark::RegisterBenchmark((g + "/StrView").c_str(), benchCount, &nearEnd[i], Impl::ours);
+    benchmark::RegisterBenchmark((g + "/string_view").c_str(), benchCount, &nearEnd[i], Impl::stringView);
+    benchmark::RegisterBenchmark((g + "/memmem").c_str(), benchCount, &nearEnd[i], Impl::memmemFn);
+  }
+  const SearchCase *setTexts[] = {&nearEnd[0], &nearEnd[kinds]};
   const char *setGroups[] = {"findFirstOf/english/10", "findFirstOf/random/10"};
   for (int i = 0; i < 2; ++i) {
     benchmark::RegisterBenchmark((std::string(setGroups[i]) + "/StrView").c_str(), benchFindFirstOf,
@@ -167,22 +256,14 @@ int main(int argc, char **argv) {
   TimeRecorder reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  // Ratios above 1 mean StrView is faster than the anchor.
-  std::printf("\n%-26s %12s %12s %12s %10s %10s\n", "search, 1 MiB (CPU ns)", "StrView",
-              "string_view", "memmem", "sv/ours", "memmem/ours");
-  for (const std::string &g : findGroups) {
-    double ours = reporter.time(g + "/StrView"), sv = reporter.time(g + "/string_view"),
-           mm = reporter.time(g + "/memmem");
-    if (ours <= 0) continue;
-    std::printf("%-26s %12.0f %12.0f %12.0f %10.2f %10.2f\n", g.c_str(), ours, sv, mm, sv / ours,
-                mm / ours);
-  }
-  for (const char *g : setGroups) {
-    double ours = reporter.time(std::string(g) + "/StrView"),
-           sv = reporter.time(std::string(g) + "/string_view");
-    if (ours <= 0) continue;
-    std::printf("%-26s %12.0f %12.0f %12s %10.2f %10s\n", g, ours, sv, "-", sv / ours, "-");
-  }
+  // Ratios above 1 mean StrView is faster than the anchor. The anchors of count are loops of
+  // the anchor's find, restarted one byte past each match.
+  std::printf("\n%-22s %10s %12s %12s %10s %10s\n", "1 MiB (CPU ns)", "StrView", "string_view",
+              "memmem", "sv/ours", "memmem/ours");
+  for (const std::string &g : groups) printRow(reporter, "find/" + g, "string_view", "memmem");
+  for (const std::string &g : groups) printRow(reporter, "rfind/" + g, "string_view", nullptr);
+  for (const std::string &g : groups) printRow(reporter, "count/" + g, "string_view", "memmem");
+  for (const char *g : setGroups) printRow(reporter, g, "string_view", nullptr);
   benchmark::Shutdown();
   return 0;
 }
