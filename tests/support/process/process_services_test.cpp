@@ -44,12 +44,19 @@ void burnCpu() {
 } // namespace
 
 TEST(CurrentProcess, OneObjectWithThePageSizeAndId) {
-  std::vector<CurrentProcess *> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < seen.size(); ++i)
-    threads.emplace_back([&seen, i] { seen[i] = &CurrentProcess::get(); });
-  for (std::thread &t : threads) t.join();
-  for (CurrentProcess *p : seen) EXPECT_EQ(p, &CurrentProcess::get());
+  // First use from several threads at once, in a child: the test program itself stays
+  // single-threaded, which the sanitizer under user-mode emulation needs in later forked children.
+  ChildResult threaded = runInChild([] {
+    std::vector<CurrentProcess *> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+      threads.emplace_back([&seen, i] { seen[i] = &CurrentProcess::get(); });
+    for (std::thread &t : threads) t.join();
+    for (CurrentProcess *p : seen)
+      if (p != &CurrentProcess::get()) return 1;
+    return 0;
+  });
+  EXPECT_CHILD_OK(threaded);
 
   CurrentProcess &self = CurrentProcess::get();
   EXPECT_EQ(self.pageSize(), uint32_t(sysconf(_SC_PAGESIZE)));
