@@ -154,6 +154,8 @@ struct Needle {
     for (uint32_t i = len; i-- > 0;)
       if (i != probeA && byteRanks.rank[bytes[i]] < byteRanks.rank[bytes[probeB]]) probeB = i;
   }
+  StrView view() const { return StrView(reinterpret_cast<const char *>(bytes), len); }
+
   const unsigned char *bytes;
   uint32_t len;
   uint32_t probeA, probeB;
@@ -457,8 +459,13 @@ BackwardKernel backwardKernel(uint32_t positions) {
 }
 #endif
 
+// Searches over fewer than this many positions (text length - needle length + 1) take the needle's
+// first byte from memchr (memrchr) and compare the rest: setting up a probe scan would cost about
+// as much as the whole search. The probe scans rely on it, as their blocks cover 32 positions.
+const uint32_t fewPositions = 64;
+
 // The first match in text[0, size) (firstMatch, or npos), or the number of matches
-// (everyMatch). The caller guarantees 1 <= needle.len <= size.
+// (everyMatch). The caller guarantees 1 <= needle.len and at least fewPositions positions.
 template <Goal goal> uint32_t searchForwards(const unsigned char *text, uint32_t size, const Needle &needle) {
   const uint32_t n = needle.len;
   const uint32_t positions = size - n + 1;
@@ -479,7 +486,7 @@ template <Goal goal> uint32_t searchForwards(const unsigned char *text, uint32_t
   };
 
 #if defined(__SSE2__)
-  if (positions >= 32) {
+  {
     const ProbeScan scan{text + needle.probeA, text + needle.probeB,
                          static_cast<char>(needle.bytes[needle.probeA]),
                          static_cast<char>(needle.bytes[needle.probeB])};
@@ -505,9 +512,8 @@ template <Goal goal> uint32_t searchForwards(const unsigned char *text, uint32_t
     }
     return goal == Goal::firstMatch ? StrView::npos : hits;
   }
-#endif
-
-  // Few positions (or no SSE2): memchr finds the next place of the rarer probe byte.
+#else
+  // memchr finds the next place of the rarer probe byte.
   const unsigned char *atA = text + needle.probeA;
   const unsigned char wantA = needle.bytes[needle.probeA], wantB = needle.bytes[needle.probeB];
   for (uint32_t p = 0; p < positions; ++p) {
@@ -522,9 +528,11 @@ template <Goal goal> uint32_t searchForwards(const unsigned char *text, uint32_t
     }
   }
   return goal == Goal::firstMatch ? StrView::npos : hits;
+#endif
 }
 
-// The last match in text[0, size), or npos. The caller guarantees 1 <= needle.len <= size.
+// The last match in text[0, size), or npos. The caller guarantees 2 <= needle.len and at least
+// fewPositions positions.
 uint32_t searchBackwards(const unsigned char *text, uint32_t size, const Needle &needle) {
   const uint32_t n = needle.len;
   const uint32_t positions = size - n + 1;
@@ -539,7 +547,7 @@ uint32_t searchBackwards(const unsigned char *text, uint32_t size, const Needle 
   auto giveUp = [&](uint32_t end) -> uint32_t { return twoWayLast(text, end + n - 1, needle); };
 
 #if defined(__SSE2__)
-  if (positions >= 32) {
+  {
     const ProbeScan scan{text + needle.probeA, text + needle.probeB,
                          static_cast<char>(needle.bytes[needle.probeA]),
                          static_cast<char>(needle.bytes[needle.probeB])};
@@ -557,8 +565,7 @@ uint32_t searchBackwards(const unsigned char *text, uint32_t size, const Needle 
     }
     return StrView::npos;
   }
-#endif
-
+#else
   const unsigned char *atA = text + needle.probeA;
   const unsigned char wantA = needle.bytes[needle.probeA], wantB = needle.bytes[needle.probeB];
   for (uint32_t end = positions; end > 0;) {
@@ -569,6 +576,40 @@ uint32_t searchBackwards(const unsigned char *text, uint32_t size, const Needle 
       if (overBudget(compared, positions - end)) return giveUp(end);
       if (matches(p)) return p;
     }
+    end = p;
+  }
+  return StrView::npos;
+#endif
+}
+
+// The first match in text[0, size) (or npos), or the number of matches, over fewer than
+// fewPositions positions. The caller guarantees 1 <= needle.len <= size.
+template <Goal goal> uint32_t shortSearchForwards(const unsigned char *text, uint32_t size, StrView needle) {
+  const unsigned char *x = bytesOf(needle.data());
+  const uint32_t n = needle.size(), positions = size - n + 1;
+  uint32_t hits = 0;
+  for (uint32_t p = 0; p < positions; ++p) {
+    const void *hit = std::memchr(text + p, x[0], positions - p);
+    if (!hit) break;
+    p = uint32_t(static_cast<const unsigned char *>(hit) - text);
+    if (std::memcmp(text + p + 1, x + 1, n - 1) == 0) {
+      if (goal == Goal::firstMatch) return p;
+      ++hits;
+    }
+  }
+  return goal == Goal::firstMatch ? StrView::npos : hits;
+}
+
+// The last match in text[0, size), or npos, over fewer than fewPositions positions. The caller
+// guarantees 1 <= needle.len <= size.
+uint32_t shortSearchBackwards(const unsigned char *text, uint32_t size, StrView needle) {
+  const unsigned char *x = bytesOf(needle.data());
+  const uint32_t n = needle.size();
+  for (uint32_t end = size - n + 1; end > 0;) {
+    const void *hit = memrchr(text, x[0], end);
+    if (!hit) break;
+    uint32_t p = uint32_t(static_cast<const unsigned char *>(hit) - text);
+    if (std::memcmp(text + p + 1, x + 1, n - 1) == 0) return p;
     end = p;
   }
   return StrView::npos;
@@ -627,14 +668,17 @@ bool skipTableFind(const unsigned char *text, uint32_t size, const Needle &needl
   return true;
 }
 
-// The first match in text[0, size), or npos. The caller guarantees 2 <= needle.len <= size.
+// The first match in text[0, size), or npos. The caller guarantees 2 <= needle.len and at least
+// fewPositions positions.
 uint32_t findFirst(const unsigned char *text, uint32_t size, const Needle &needle) {
   const uint32_t minimumStep = skipTableMinimumStep(size - needle.len + 1);
   uint32_t from = 0;
   if (needle.len > minimumStep && needle.len <= 255) {
     if (skipTableFind(text, size, needle, minimumStep, from)) return from;
   }
-  uint32_t at = searchForwards<Goal::firstMatch>(text + from, size - from, needle);
+  uint32_t at = size - from - needle.len + 1 < fewPositions
+                    ? shortSearchForwards<Goal::firstMatch>(text + from, size - from, needle.view())
+                    : searchForwards<Goal::firstMatch>(text + from, size - from, needle);
   return at == StrView::npos ? at : from + at;
 }
 
@@ -666,7 +710,10 @@ uint32_t StrView::find(StrView needle, uint32_t from) const {
   if (n == 0) return from;
   if (len - from < n) return npos;
   if (n == 1) return find(needle.ptr[0], from);
-  uint32_t at = findFirst(bytesOf(ptr) + from, len - from, Needle(needle));
+  const unsigned char *text = bytesOf(ptr) + from;
+  const uint32_t size = len - from;
+  uint32_t at = size - n + 1 < fewPositions ? shortSearchForwards<Goal::firstMatch>(text, size, needle)
+                                            : findFirst(text, size, Needle(needle));
   return at == npos ? npos : from + at;
 }
 
@@ -678,6 +725,7 @@ uint32_t StrView::rfind(StrView needle) const {
     const void *hit = memrchr(ptr, static_cast<unsigned char>(needle.ptr[0]), len);
     return hit ? uint32_t(static_cast<const char *>(hit) - ptr) : npos;
   }
+  if (len - n + 1 < fewPositions) return shortSearchBackwards(bytesOf(ptr), len, needle);
   return searchBackwards(bytesOf(ptr), len, Needle(needle));
 }
 
@@ -686,6 +734,7 @@ uint32_t StrView::count(StrView needle) const {
   if (n > len) return 0;
   if (n == 0) return len + 1;
   if (n == 1) return countByte(bytesOf(ptr), len, static_cast<unsigned char>(needle.ptr[0]));
+  if (len - n + 1 < fewPositions) return shortSearchForwards<Goal::everyMatch>(bytesOf(ptr), len, needle);
   return searchForwards<Goal::everyMatch>(bytesOf(ptr), len, Needle(needle));
 }
 

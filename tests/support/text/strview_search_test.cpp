@@ -180,6 +180,30 @@ TEST(StrViewSearchDifferential, OverlappingMatches) {
   EXPECT_TRUE(agreesWithBruteForce(periodic, StrView(periodic).substr(1, 299)));
 }
 
+TEST(StrViewSearchDifferential, MatchesAtTheEdges) {
+  // The first or the last position of texts of every length up to 600, so that the partial
+  // blocks at either end of each scan meet the match in every alignment.
+  const unsigned seed = 5151;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const std::string everyByte = randomAlphabet(rng, 256);
+  for (uint32_t length = 1; length <= 600; ++length) {
+    std::string text = randomText(rng, length, everyByte);
+    for (uint32_t n : {2u, 3u, 5u, 17u, 64u}) {
+      if (n > length) continue;
+      for (const std::string &needle : {text.substr(0, n), text.substr(length - n)}) {
+        std::vector<uint32_t> at = matchPositions(text, needle);
+        SCOPED_TRACE("length " + std::to_string(length) + " needle '" + printable(needle) + "'");
+        auto after = std::upper_bound(at.begin(), at.end(), 0u);
+        ASSERT_EQ(at.front(), StrView(text).find(needle));
+        ASSERT_EQ(after == at.end() ? npos : *after, StrView(text).find(needle, 1));
+        ASSERT_EQ(at.back(), StrView(text).rfind(needle));
+        ASSERT_EQ(at.size(), StrView(text).count(needle));
+      }
+    }
+  }
+}
+
 // A region of whole pages between two inaccessible pages: a view placed against either end of it
 // makes any read past (or before) the view fault.
 class GuardedPages {
