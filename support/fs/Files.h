@@ -178,6 +178,7 @@ enum class OpenFlags : uint32_t {
   None = 0,      // write-only, created if missing, truncated
   Exclusive = 1, // fail with EEXIST when the file exists
   Append = 2,    // append instead of truncating
+  Binary = 4,    // FdOutStream on "-" only: standard output in binary mode (no-op here)
 };
 inline OpenFlags operator|(OpenFlags a, OpenFlags b) { return OpenFlags(uint32_t(a) | uint32_t(b)); }
 inline OpenFlags operator&(OpenFlags a, OpenFlags b) { return OpenFlags(uint32_t(a) & uint32_t(b)); }

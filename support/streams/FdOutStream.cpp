@@ -1,12 +1,16 @@
 #include "support/streams/FdOutStream.h"
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "support/fs/Files.h"
+#include "support/process/Program.h"
 #include "support/runtime/FatalError.h"
+#include "support/streams/Terminal.h"
 
 namespace vorn {
 
@@ -24,6 +28,27 @@ FdOutStream::FdOutStream(int fd, bool closeOnDestroy, bool unbuffered)
       closeOnDestroy(closeOnDestroy) {
   off64_t offset = ::lseek64(fd, 0, SEEK_CUR);
   bytesWritten = offset < 0 ? 0 : uint64_t(offset);
+}
+
+FdOutStream::FdOutStream(const char *path, std::string &openError, files::OpenFlags flags)
+    : OutStream(OwnBuffer), descriptor(-1), closeOnDestroy(false), bytesWritten(0) {
+  openError.clear();
+  if (path[0] == '-' && path[1] == '\0') {
+    descriptor = STDOUT_FILENO;
+    closeOnDestroy = true;
+    // Binary mode means nothing on this platform, and the call cannot fail here.
+    if (uint32_t(flags & files::OpenFlags::Binary)) (void)proc::setStdoutBinary();
+    return;
+  }
+  ErrorCode ec = files::openForWrite(path, descriptor, flags, 0666);
+  if (ec) {
+    openError = "Error opening output file '";
+    openError += path;
+    openError += "': ";
+    openError += ec.message();
+    return;
+  }
+  closeOnDestroy = true;
 }
 
 FdOutStream::~FdOutStream() {
@@ -74,6 +99,29 @@ void FdOutStream::sinkWrite(const char *data, size_t size) {
     size -= size_t(written);
   }
 }
+
+FdOutStream &FdOutStream::writeUncounted(const char *text) {
+  if (proc::flushBeforeColor()) flush();
+  size_t length = std::strlen(text);
+  write(text, length);
+  // Taken off at once, pending or not: the count may wrap below zero until the buffer drains,
+  // which unsigned arithmetic undoes exactly.
+  bytesWritten -= length;
+  return *this;
+}
+
+FdOutStream &FdOutStream::setColor(TerminalColor color, bool bold, bool background) {
+  if (color == TerminalColor::KeepColor) return writeUncounted(proc::boldSequence(background));
+  return writeUncounted(proc::colorSequence(color, bold, background));
+}
+
+FdOutStream &FdOutStream::restoreColor() { return writeUncounted(proc::resetSequence()); }
+
+FdOutStream &FdOutStream::setReverseVideo() { return writeUncounted(proc::reverseSequence()); }
+
+bool FdOutStream::showsOnTerminal() const { return proc::isTerminal(descriptor); }
+
+bool FdOutStream::supportsColors() const { return proc::terminalSupportsColor(descriptor); }
 
 uint64_t FdOutStream::sinkPosition() const { return bytesWritten; }
 
