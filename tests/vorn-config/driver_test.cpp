@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -231,10 +233,14 @@ TEST_F(InstalledTree, LocationComesFromTheExecutableNotItsName) {
 
 // The development-tree variant of the tool: its compiled-in object root is
 // VORN_CONFIG_TEST_TREE "/./objroot", which each test creates (as a directory, or as a symbolic
-// link to one in a temporary tree) and removes.
+// link to one in a temporary tree) and removes. The tree is one for all the cases, which ctest
+// may run at the same time in different processes: each case holds a lock on it meanwhile.
 class DevTree : public ::testing::TestWithParam<bool> {
 protected:
   void SetUp() override {
+    lockFd = open(VORN_CONFIG_TEST_TREE ".lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
     removeTree(VORN_CONFIG_TEST_TREE);
     makeDirs(VORN_CONFIG_TEST_TREE);
     const std::string link = std::string(VORN_CONFIG_TEST_TREE) + "/objroot";
@@ -247,7 +253,10 @@ protected:
       realObj = realPath(link);
     }
   }
-  void TearDown() override { removeTree(VORN_CONFIG_TEST_TREE); }
+  void TearDown() override {
+    removeTree(VORN_CONFIG_TEST_TREE);
+    if (lockFd >= 0) close(lockFd); // and with it the lock
+  }
 
   // Places the tool at realObj + `dir` and returns its path.
   std::string place(const std::string &dir) {
@@ -262,6 +271,7 @@ protected:
                 "-I" + src + "/include -I" + objText + "/include"};
   }
 
+  int lockFd = -1;
   TempDir tmp;
   std::string realObj;
   const std::string objText = std::string(VORN_CONFIG_TEST_TREE) + "/./objroot";
