@@ -267,9 +267,9 @@ TEST(StrViewSearch, FindRfindCountAgainstBruteForce) {
   }
 }
 
-TEST(StrViewSearch, LongNeedlesUseTheNaivePath) {
-  // Needles longer than 255 bytes and haystacks shorter than 16 bypass the skip table; both
-  // must still find matches at the very start and the very end.
+TEST(StrViewSearch, LongNeedlesAndShortHaystacks) {
+  // Needles longer than 255 bytes and haystacks shorter than 16 take other paths than the usual
+  // ones; both must still find matches at the very start and the very end.
   std::string needle(300, 'x');
   needle[0] = 'y';
   std::string hay = std::string(10, 'x') + needle + "zz";
