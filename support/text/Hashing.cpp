@@ -99,7 +99,9 @@ inline uint64_t hash33to64(const char *s, size_t n, uint64_t seed) {
   return shiftMix((seed ^ (r * K0)) + vs) * K2;
 }
 
-inline void mix32(const char *s, uint64_t &a, uint64_t &b) {
+#define VORN_HASH_INLINE inline __attribute__((always_inline))
+
+VORN_HASH_INLINE void mix32(const char *s, uint64_t &a, uint64_t &b) {
   a += fetch64(s);
   uint64_t c = fetch64(s + 24);
   b = rotate(b + a + c, 21);
@@ -109,13 +111,11 @@ inline void mix32(const char *s, uint64_t &a, uint64_t &b) {
   a += c;
 }
 
-} // namespace
+// The library is position-independent code: calls to its exported functions could be interposed,
+// so the compiler does not inline them. The work is done by these internal functions, which it
+// does inline; the exported ones only forward to them.
 
-void setHashSeedOverride(uint32_t value) { seedOverride.store(value, std::memory_order_relaxed); }
-
-namespace detail {
-
-uint32_t hashSeed() {
+uint32_t fixedSeed() {
   // The override is read once, inside the one-time initialisation: a later override is ignored.
   VORN_LAZY_STATIC(const uint32_t, seed, [] {
     uint32_t chosen = seedOverride.load(std::memory_order_relaxed);
@@ -124,29 +124,33 @@ uint32_t hashSeed() {
   return seed;
 }
 
-uint64_t hashShort(const char *s, size_t n, uint64_t seed) {
-  if (n >= 4 && n <= 8) return hash4to8(s, n, seed);
-  if (n > 8 && n <= 16) return hash9to16(s, n, seed);
-  if (n > 16 && n <= 32) return hash17to32(s, n, seed);
-  if (n > 32) return hash33to64(s, n, seed);
-  if (n != 0) return hash1to3(s, n, seed);
-  return K2 ^ seed;
+// The fixed seed, once known, for the hashing calls' fast path: a relaxed load and a test,
+// without the one-time initialisation's guard and its slow path in every caller. 0 means "not
+// fixed yet" (the seed itself is never 0).
+std::atomic<uint32_t> publishedSeed{0};
+
+__attribute__((noinline)) uint32_t publishSeed() {
+  uint32_t seed = fixedSeed();
+  publishedSeed.store(seed, std::memory_order_relaxed);
+  return seed;
 }
 
-HashBlockState HashBlockState::create(const char *block, uint64_t seed) {
-  HashBlockState st;
-  st.h0 = 0;
-  st.h1 = seed;
-  st.h2 = hash16(seed, K1);
-  st.h3 = rotate(seed ^ K1, 49);
-  st.h4 = seed * K1;
-  st.h5 = shiftMix(seed);
-  st.h6 = hash16(st.h4, st.h5);
-  st.mix(block);
-  return st;
+VORN_HASH_INLINE uint32_t currentSeed() {
+  uint32_t seed = publishedSeed.load(std::memory_order_relaxed);
+  return seed ? seed : publishSeed();
 }
 
-void HashBlockState::mix(const char *s) {
+VORN_HASH_INLINE uint64_t shortHash(const char *s, size_t n, uint64_t seed) {
+  if (n <= 16) {
+    if (n > 8) return hash9to16(s, n, seed);
+    if (n >= 4) return hash4to8(s, n, seed);
+    return n ? hash1to3(s, n, seed) : K2 ^ seed;
+  }
+  return n <= 32 ? hash17to32(s, n, seed) : hash33to64(s, n, seed);
+}
+
+VORN_HASH_INLINE void mixState(detail::HashBlockState &st, const char *s) {
+  uint64_t h0 = st.h0, h1 = st.h1, h2 = st.h2, h3 = st.h3, h4 = st.h4, h5 = st.h5, h6 = st.h6;
   h0 = rotate(h0 + h1 + h3 + fetch64(s + 8), 37) * K1;
   h1 = rotate(h1 + h4 + fetch64(s + 48), 42) * K1;
   h0 ^= h6;
@@ -158,23 +162,69 @@ void HashBlockState::mix(const char *s) {
   h5 = h2 + h6;
   h6 = h1 + fetch64(s + 16);
   mix32(s + 32, h5, h6);
-  uint64_t t = h0;
-  h0 = h2;
-  h2 = t;
+  // h0 and h2 change places.
+  st.h0 = h2;
+  st.h1 = h1;
+  st.h2 = h0;
+  st.h3 = h3;
+  st.h4 = h4;
+  st.h5 = h5;
+  st.h6 = h6;
 }
 
-uint64_t HashBlockState::finalize(uint64_t length) const {
-  return hash16(hash16(h3, h5) + shiftMix(h1) * K1 + h2,
-                hash16(h4, h6) + shiftMix(length) * K1 + h0);
+VORN_HASH_INLINE void createState(detail::HashBlockState &st, const char *block, uint64_t seed) {
+  st.h0 = 0;
+  st.h1 = seed;
+  st.h2 = hash16(seed, K1);
+  st.h3 = rotate(seed ^ K1, 49);
+  st.h4 = seed * K1;
+  st.h5 = shiftMix(seed);
+  st.h6 = hash16(st.h4, st.h5);
+  mixState(st, block);
 }
+
+VORN_HASH_INLINE uint64_t finalizeState(const detail::HashBlockState &st, uint64_t length) {
+  return hash16(hash16(st.h3, st.h5) + shiftMix(st.h1) * K1 + st.h2,
+                hash16(st.h4, st.h6) + shiftMix(length) * K1 + st.h0);
+}
+
+// Inputs of more than 64 bytes; kept out of line so that short inputs pay nothing for it.
+__attribute__((noinline)) uint64_t longHash(const char *first, size_t n, uint64_t seed) {
+  detail::HashBlockState st;
+  createState(st, first, seed);
+  const char *end = first + (n & ~size_t(63));
+  for (const char *p = first + 64; p != end; p += 64) mixState(st, p);
+  if (n & 63) mixState(st, first + n - 64);
+  return finalizeState(st, n);
+}
+
+} // namespace
+
+void setHashSeedOverride(uint32_t value) { seedOverride.store(value, std::memory_order_relaxed); }
+
+namespace detail {
+
+uint32_t hashSeed() { return currentSeed(); }
+
+uint64_t hashShort(const char *s, size_t n, uint64_t seed) { return shortHash(s, n, seed); }
+
+HashBlockState HashBlockState::create(const char *block, uint64_t seed) {
+  HashBlockState st;
+  createState(st, block, seed);
+  return st;
+}
+
+void HashBlockState::mix(const char *s) { mixState(*this, s); }
+
+uint64_t HashBlockState::finalize(uint64_t length) const { return finalizeState(*this, length); }
 
 void HashCombiner::addAcrossBlock(const char *data, size_t size) {
   size_t head = sizeof(buffer) - fill;
   std::memcpy(buffer + fill, data, head);
   if (count == 0)
-    state = HashBlockState::create(buffer, seed);
+    createState(state, buffer, seed);
   else
-    state.mix(buffer);
+    mixState(state, buffer);
   count += sizeof(buffer);
   // The bytes after the rest keep the previous block's data: finish() needs them as the part of
   // the last 64 input bytes that came before the rest.
@@ -183,27 +233,22 @@ void HashCombiner::addAcrossBlock(const char *data, size_t size) {
 }
 
 HashCode HashCombiner::finish() {
-  if (count == 0) return HashCode(hashShort(buffer, fill, seed));
+  if (count == 0) return HashCode(shortHash(buffer, fill, seed));
   // The last 64 bytes of the input, in input order: the older tail first, then the newest part.
   char last[sizeof(buffer)];
   std::memcpy(last, buffer + fill, sizeof(buffer) - fill);
   std::memcpy(last + (sizeof(buffer) - fill), buffer, fill);
   HashBlockState st = state;
-  st.mix(last);
-  return HashCode(st.finalize(count + fill));
+  mixState(st, last);
+  return HashCode(finalizeState(st, count + fill));
 }
 
 } // namespace detail
 
 HashCode hashBytes(const char *first, const char *last) {
   size_t n = size_t(last - first);
-  uint64_t seed = detail::hashSeed();
-  if (n <= 64) return HashCode(detail::hashShort(first, n, seed));
-  detail::HashBlockState st = detail::HashBlockState::create(first, seed);
-  const char *end = first + (n & ~size_t(63));
-  for (const char *p = first + 64; p != end; p += 64) st.mix(p);
-  if (n & 63) st.mix(last - 64);
-  return HashCode(st.finalize(n));
+  uint64_t seed = currentSeed();
+  return HashCode(n <= 64 ? shortHash(first, n, seed) : longHash(first, n, seed));
 }
 
 } // namespace vorn
