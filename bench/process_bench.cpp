@@ -1,0 +1,108 @@
+// Starting and waiting for a child program: proc::spawn + proc::waitForChild of /bin/true against
+// the same done by hand with posix_spawn + waitpid (the anchor) and with fork + execv + waitpid.
+// The time that matters is the caller's wall-clock time per child (the work happens in the
+// kernel and the child), so the benchmarks run on real time and the summary compares medians of
+// real time from the same run.
+
+#include "support/process/Program.h"
+
+#include <benchmark/benchmark.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+char arg0[] = "true";
+char *const kArgs[] = {arg0, nullptr};
+const char kProgram[] = "/bin/true";
+
+// Keeps the median real time per iteration of every benchmark it reports.
+class RealTimeRecorder : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run> &runs) override {
+    for (const Run &r : runs)
+      if (!r.error_occurred && r.aggregate_name == "median")
+        times[r.run_name.function_name] = r.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double time(const std::string &name) const {
+    auto it = times.find(name);
+    return it == times.end() ? 0 : it->second;
+  }
+
+private:
+  std::map<std::string, double> times;
+};
+
+void ours(benchmark::State &state) {
+  for (auto _ : state) {
+    vorn::proc::ChildInfo child = vorn::proc::spawn(kProgram, kArgs);
+    vorn::proc::ChildInfo done = vorn::proc::waitForChild(child, 0, true);
+    if (done.returnCode != 0) state.SkipWithError("the child failed");
+  }
+}
+
+void handSpawn(benchmark::State &state) {
+  for (auto _ : state) {
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawn(&pid, kProgram, nullptr, nullptr, kArgs, environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || status != 0)
+      state.SkipWithError("the child failed");
+  }
+}
+
+void forkExec(benchmark::State &state) {
+  for (auto _ : state) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execv(kProgram, kArgs);
+      _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0)
+      state.SkipWithError("the child failed");
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const char *names[] = {"spawn+wait/proc", "spawn+wait/posix_spawn", "spawn+wait/fork+exec"};
+  void (*bodies[])(benchmark::State &) = {ours, handSpawn, forkExec};
+  for (int i = 0; i < 3; ++i)
+    benchmark::RegisterBenchmark(names[i], bodies[i])
+        ->UseRealTime()
+        ->MinTime(0.3)
+        ->Repetitions(15)
+        ->ReportAggregatesOnly(true);
+  // The repetitions of the three run interleaved in random order, so that a change in the load
+  // of a shared machine falls on all of them alike (a flag given on the command line wins).
+  std::vector<char *> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  argc = int(args.size());
+  argv = args.data();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RealTimeRecorder reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  // Ratios are ours over the anchor: at most 1.1 is the target against posix_spawn.
+  double o = reporter.time(names[0]);
+  std::printf("\n%-24s %14s %12s\n", "(median real us/child)", "time", "proc/this");
+  for (const char *n : names) {
+    double t = reporter.time(n);
+    std::printf("%-24s %14.1f %12.2f\n", n, t / 1000, t > 0 ? o / t : 0.0);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
