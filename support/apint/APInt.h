@@ -10,6 +10,9 @@
 
 namespace vorn {
 
+struct SignedDivMagic;
+struct UnsignedDivMagic;
+
 // An integer of a fixed bit width of at least 1, holding an unsigned bit pattern of exactly that
 // many bits. Arithmetic wraps modulo 2^width. Whether the pattern is read as unsigned or as two's
 // complement signed is chosen by each operation (unsignedLess / signedLess, quotientUnsigned /
@@ -453,6 +456,33 @@ public:
   // overflows); overflows when bits that differ from the sign bit are shifted out.
   APInt shiftLeftSignedChecked(uint32_t amount, bool &overflow) const;
 
+  // --- Number theory and floating conversion (new values of the same width) ---------------------
+
+  // The square root rounded to the nearest integer (x^2 + x gives x).
+  APInt integerSqrt() const;
+  // x with value·x = 1 modulo `modulus` and 0 <= x < modulus, or 0 when the value and the modulus
+  // have a common factor. The value must be below the modulus (unsigned).
+  APInt inverseModulo(const APInt &modulus) const;
+  // The multiplier and shift that turn a signed division by this value (d, not 0, 1 or -1) into
+  // a multiplication: the quotient of n is the high half of the signed 2W-bit product
+  // n·multiplier, plus n when d > 0 and the multiplier is negative, minus n when d < 0 and the
+  // multiplier is positive, shifted right arithmetically by `shift`, plus 1 when negative.
+  SignedDivMagic signedDivisionMagic() const;
+  // The same for an unsigned division by this value (d, not 0 or 1) of dividends whose top
+  // `leadingZeros` (< width) bits are 0: with t the high half of the unsigned product
+  // n·multiplier, the quotient is t >> shift, or, when addIndicator, (((n - t) >> 1) + t) >>
+  // (shift - 1).
+  UnsignedDivMagic unsignedDivisionMagic(uint32_t leadingZeros = 0) const;
+  // The value as a double. Inline values, and wider ones with at most 64 significant bits, are
+  // rounded to nearest. Other values (wider ones with more significant bits, which includes the
+  // negative ones in the signed reading) have their magnitude truncated toward zero; magnitudes
+  // of 2^1024 or more give an infinity of the value's sign.
+  double toDouble(bool isSigned) const;
+  // `value` truncated toward zero, modulo 2^width; magnitudes below 1 give 0. Infinities and NaNs
+  // are not told apart from numbers: they give (their 53-bit mantissa)·2^972 modulo 2^width,
+  // negated when their sign is set.
+  static APInt fromDouble(double value, uint32_t width);
+
 private:
   struct Uninitialized {};
   // A value of `width` (> 64) whose array is allocated but not filled.
@@ -502,6 +532,19 @@ private:
     Word value;  // width <= 64
     Word *words; // width > 64: wordCount() words
   } u;
+};
+
+// The result of APInt::signedDivisionMagic.
+struct SignedDivMagic {
+  APInt multiplier; // of the divisor's width, two's complement
+  uint32_t shift;   // applied to the high half of the product
+};
+
+// The result of APInt::unsignedDivisionMagic.
+struct UnsignedDivMagic {
+  APInt multiplier;  // of the divisor's width
+  bool addIndicator; // the multiplier does not fit the width: use the add-and-halve form
+  uint32_t shift;    // the final shift
 };
 
 } // namespace vorn
