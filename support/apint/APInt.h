@@ -5,11 +5,18 @@
 
 #include "support/apint/Words.h"
 #include "support/runtime/Checks.h"
+#include "support/text/Hashing.h"
+#include "support/text/InlineVector.h"
+#include "support/text/StrView.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vorn {
 
+class NodeProfile;
+class OutStream;
 struct SignedDivMagic;
 struct UnsignedDivMagic;
 
@@ -51,6 +58,11 @@ public:
   // must not be empty.
   APInt(uint32_t width, WordView words);
   APInt(uint32_t width, uint32_t count, const Word *words) : APInt(width, WordView(words, count)) {}
+  // A value of `width` set from `text` as parseText does, with the same obligations.
+  APInt(uint32_t width, StrView text, uint32_t radix) : bitWidth(1) {
+    u.value = 0;
+    parseText(width, text, radix);
+  }
 
   APInt(const APInt &other) : bitWidth(other.bitWidth) {
     if (isInline())
@@ -483,6 +495,47 @@ public:
   // negated when their sign is set.
   static APInt fromDouble(double value, uint32_t width);
 
+  // --- Text, hashing and profiles ---------------------------------------------------------------
+
+  // Appends to `out` the value in `radix` (2 to 36), read as signed when `isSigned`: "-" for a
+  // negative value, then, when `asLiteral`, the prefix "0b", "0", "" or "0x" of radix 2, 8, 10 or
+  // 16 (asLiteral with another radix reaches reachedUnreachable), then the digits, with upper-case
+  // letters and no leading zeros. Zero is "0" after the prefix, never signed.
+  template <unsigned N>
+  void appendText(InlineVector<char, N> &out, uint32_t radix, bool isSigned,
+                  bool asLiteral = false) const {
+    size_t at = out.size();
+    out.reserve(at + textCapacity(radix));
+    out.setSizeInPlace(at + writeText(out.data() + at, radix, isSigned, asLiteral));
+  }
+  // appendText (not as a literal) into a new string.
+  std::string toText(uint32_t radix, bool isSigned) const;
+  // Writes the decimal text of the value (signed when `isSigned`) on `stream` in one write.
+  void printTo(OutStream &stream, bool isSigned) const;
+  // Writes "APInt(", the width, "b, ", the unsigned decimal text, "u ", the signed decimal text
+  // and "s)" on debugStream(), without a newline.
+  void debugDump() const;
+
+  // Makes this value `width` bits wide and sets it from `text`: an optional "-" or "+", then
+  // digits of `radix` (2, 8, 10, 16 or 36; see digitValue), most significant first. Digits
+  // beyond the width wrap: the value is the number modulo 2^width. The text is not validated:
+  // every digit must be valid in the radix (checked in checking builds; otherwise the value is
+  // unspecified). A text without digits (empty, or a lone sign) gives 0; nothing past the
+  // text's end is read.
+  void parseText(uint32_t width, StrView text, uint32_t radix);
+  // The value of the character `c` as a digit of `radix` (2 to 36), or 4294967295 when it is
+  // none. Letters, of either case, are digits only in radix 16 and 36; other radixes have only
+  // the decimal digits below them.
+  static uint32_t digitValue(char c, uint32_t radix);
+  // An upper bound of the bits that the number written as `text` in `radix` (2, 8, 10, 16 or 36)
+  // needs: in radix 10 and 36 its bit length (1 for zero), in the others the bits of all its
+  // digits, plus one for a minus sign (so -128 counts 9). The text is what parseText takes; text
+  // without digits counts as "0".
+  static uint32_t bitsNeededForText(StrView text, uint32_t radix);
+
+  // Appends the width (one word), then each word of the value from word 0 up (addInteger64).
+  void addToProfile(NodeProfile &profile) const;
+
 private:
   struct Uninitialized {};
   // A value of `width` (> 64) whose array is allocated but not filled.
@@ -526,6 +579,14 @@ private:
   APInt negatedWide() const;
   APInt shiftedLeftWide(uint32_t n) const;
   APInt shiftedRightLogicalWide(uint32_t n) const;
+  // Text: an upper bound of the characters writeText produces in `radix`, and the writer, which
+  // returns the number of characters written at `out`.
+  uint32_t textCapacity(uint32_t radix) const;
+  uint32_t writeText(char *out, uint32_t radix, bool isSigned, bool asLiteral) const;
+  // Makes this value `width` bits wide and sets it from the n digits at s, each a valid digit of
+  // `radix` as parseUnsigned reads them, modulo 2^width.
+  void parseAnyRadix(uint32_t width, const char *s, uint32_t n, uint32_t radix);
+  friend bool parseInteger(StrView text, uint32_t radix, APInt &result);
 
   uint32_t bitWidth;
   union {
@@ -546,6 +607,18 @@ struct UnsignedDivMagic {
   bool addIndicator; // the multiplier does not fit the width: use the add-and-halve form
   uint32_t shift;    // the final shift
 };
+
+// Parses `text` as an unsigned number in `radix` (2 to 36, or 0 to work it out with
+// detectRadix) into `result`, digits as parseUnsigned takes them. Leading zeros are skipped;
+// the width becomes the larger of result's width and bitsPerDigit · (the remaining digits),
+// bitsPerDigit being the least k >= 1 with 2^k >= radix, so the value always fits. A text of
+// zeros only gives a 64-bit 0. Returns true on failure (no digits, a bad digit or radix); the
+// result then holds the value of the digits before the bad one.
+bool parseInteger(StrView text, uint32_t radix, APInt &result);
+
+// The hash of the value's words: hashBytes of their bytes in memory order. The width is not
+// hashed, so equal words at different widths hash alike.
+HashCode hashOf(const APInt &value);
 
 } // namespace vorn
 

@@ -1,0 +1,144 @@
+// APInt text conversion beside GMP's, in one run: writing 64-, 256- and 4096-bit values in radix
+// 10 and 16 (appendText into a reused buffer against mpz_get_str into a preallocated one) and
+// reading them back (parseText into a value of the width against mpz_set_str into a preallocated
+// mpz). Each loop round converts 64 different values. A summary prints each figure of ours
+// beside GMP's, as ours/GMP (below 1: APInt is faster), with the target.
+
+#include "support/apint/APInt.h"
+
+#include <benchmark/benchmark.h>
+#include <gmp.h>
+
+#include "bench/TimeRecorder.h"
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+using vorn::APInt;
+using vorn::Word;
+
+namespace {
+
+const int kValues = 64;
+
+struct TextData {
+  uint32_t width;
+  std::vector<APInt> values;
+  std::vector<mpz_t> mpz;
+  std::vector<std::string> text10, text16;
+  std::vector<char> buffer; // mpz_get_str's output
+
+  explicit TextData(uint32_t w) : width(w), mpz(kValues) {
+    std::mt19937_64 rng(20240918 + w);
+    for (int i = 0; i < kValues; ++i) {
+      std::vector<Word> words((w + 63) / 64);
+      for (Word &x : words) x = rng();
+      if (w % 64) words.back() &= ~Word(0) >> (64 - w % 64);
+      words.back() |= Word(1) << ((w - 1) % 64); // all `w` bits significant
+      values.push_back(APInt(w, vorn::WordView(words.data(), uint32_t(words.size()))));
+      mpz_init2(mpz[i], w + 64);
+      mpz_import(mpz[i], words.size(), -1, sizeof(Word), 0, 0, words.data());
+      text10.push_back(values.back().toText(10, false));
+      text16.push_back(values.back().toText(16, false));
+    }
+    buffer.resize(w + 16);
+  }
+};
+
+TextData &data(uint32_t width) {
+  static TextData d64(64), d256(256), d4096(4096);
+  return width == 64 ? d64 : width == 256 ? d256 : d4096;
+}
+
+void writeAPInt(benchmark::State &state, uint32_t width, uint32_t radix) {
+  TextData &d = data(width);
+  vorn::InlineString<40> text;
+  text.reserve(width + 8);
+  for (auto _ : state) {
+    for (int i = 0; i < kValues; ++i) {
+      text.clear();
+      d.values[i].appendText(text, radix, false);
+      benchmark::DoNotOptimize(text.data());
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+void writeMpz(benchmark::State &state, uint32_t width, uint32_t radix) {
+  TextData &d = data(width);
+  for (auto _ : state) {
+    for (int i = 0; i < kValues; ++i) {
+      // A negative base gives upper-case letters, as APInt writes them.
+      mpz_get_str(d.buffer.data(), -int(radix), d.mpz[i]);
+      benchmark::DoNotOptimize(d.buffer.data());
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+void readAPInt(benchmark::State &state, uint32_t width, uint32_t radix) {
+  TextData &d = data(width);
+  const std::vector<std::string> &texts = radix == 10 ? d.text10 : d.text16;
+  APInt value(width, 0);
+  for (auto _ : state) {
+    for (int i = 0; i < kValues; ++i) {
+      value.parseText(width, texts[i], radix);
+      benchmark::DoNotOptimize(value.wordData());
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+void readMpz(benchmark::State &state, uint32_t width, uint32_t radix) {
+  TextData &d = data(width);
+  const std::vector<std::string> &texts = radix == 10 ? d.text10 : d.text16;
+  mpz_t value;
+  mpz_init2(value, width + 64);
+  for (auto _ : state) {
+    for (int i = 0; i < kValues; ++i) {
+      mpz_set_str(value, texts[i].c_str(), int(radix));
+      benchmark::DoNotOptimize(value[0]._mp_d);
+    }
+    benchmark::ClobberMemory();
+  }
+  mpz_clear(value);
+}
+
+struct Row {
+  std::string what, ours, anchor, target;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::vector<Row> rows;
+  for (uint32_t width : {64u, 256u, 4096u})
+    for (uint32_t radix : {10u, 16u}) {
+      std::string target = width == 4096 ? "-" : "< 1.00";
+      std::string base = std::to_string(width) + "/radix" + std::to_string(radix);
+      benchmark::RegisterBenchmark(("write" + base + "/APInt").c_str(), writeAPInt, width, radix);
+      benchmark::RegisterBenchmark(("write" + base + "/mpz").c_str(), writeMpz, width, radix);
+      benchmark::RegisterBenchmark(("read" + base + "/APInt").c_str(), readAPInt, width, radix);
+      benchmark::RegisterBenchmark(("read" + base + "/mpz").c_str(), readMpz, width, radix);
+      for (std::string op : {"write", "read"})
+        rows.push_back({op + base + " (64)", op + base + "/APInt", op + base + "/mpz", target});
+    }
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  TimeRecorder reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  std::printf("\n%-28s %12s %12s %12s %8s\n", "(CPU ns per iteration)", "APInt", "GMP", "APInt/GMP",
+              "target");
+  for (const Row &r : rows) {
+    double ours = reporter.time(r.ours), anchor = reporter.time(r.anchor);
+    if (ours <= 0 || anchor <= 0) continue;
+    std::printf("%-28s %12.1f %12.1f %12.2f %8s\n", r.what.c_str(), ours, anchor, ours / anchor,
+                r.target.c_str());
+  }
+  benchmark::Shutdown();
+  return 0;
+}
