@@ -80,7 +80,18 @@ DirIterator &DirIterator::increment(ErrorCode &ec) {
     }
     const char *name = entry->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    state->current.replaceFilename(StrView(name));
+    size_t length = std::strlen(name);
+    std::string &path = state->current.entryPath;
+    if (state->prefixLength == 0) {
+      // The first entry: replaceFilename works out how the directory part is spelled ("dir/",
+      // "/"); every later entry has the same directory part and a name without separators.
+      state->current.replaceFilename(StrView(name, uint32_t(length)));
+      state->prefixLength = path.size() - length;
+    } else {
+      path.resize(state->prefixLength);
+      path.append(name, length);
+      state->current.entryStatus = FileStatus();
+    }
     return *this;
   }
 }
@@ -104,7 +115,16 @@ ErrorCode genericError(int value) { return ErrorCode(value, genericCategory()); 
 // How often a directory that keeps filling up is emptied again before its removal gives up.
 const unsigned emptyingPasses = 4;
 
-ErrorCode removeEntry(int parentFd, const char *name, const struct stat &st, uint32_t &removed);
+// What removeEntry does with an entry.
+enum class Kind { Directory, Unlinkable, Refused };
+
+Kind kindOfMode(mode_t mode) {
+  if (S_ISDIR(mode)) return Kind::Directory;
+  if (S_ISREG(mode) || S_ISLNK(mode)) return Kind::Unlinkable;
+  return Kind::Refused;
+}
+
+ErrorCode removeEntry(int parentFd, const char *name, Kind kind, uint32_t &removed);
 
 // Removes everything in the directory `name` of `parentFd`. `gone` is set when the directory
 // itself has vanished meanwhile.
@@ -135,20 +155,35 @@ ErrorCode emptyDirectory(int parentFd, const char *name, uint32_t &removed, bool
     if (entryName[0] == '.' &&
         (entryName[1] == '\0' || (entryName[1] == '.' && entryName[2] == '\0')))
       continue;
-    struct stat entryStatus;
-    if (::fstatat(fd, entryName, &entryStatus, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue; // removed by someone else meanwhile
-      ec = ErrorCode::fromErrno();
+    // The kind the directory records for the entry itself (a link is a link), where the file
+    // system records one; otherwise asked without following links. If the entry is replaced
+    // before it is removed, the removal fails (a file is not a directory and the other way
+    // round, and a link is never opened as one): an error, never a step outside the tree.
+    Kind kind = Kind::Refused;
+    switch (entry->d_type) {
+    case DT_DIR: kind = Kind::Directory; break;
+    case DT_REG:
+    case DT_LNK: kind = Kind::Unlinkable; break;
+    case DT_UNKNOWN: {
+      struct stat st;
+      if (::fstatat(fd, entryName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue; // removed by someone else meanwhile
+        ec = ErrorCode::fromErrno();
+        break;
+      }
+      kind = kindOfMode(st.st_mode);
       break;
     }
-    if ((ec = removeEntry(fd, entryName, entryStatus, removed))) break;
+    default: kind = Kind::Refused; break;
+    }
+    if (ec || (ec = removeEntry(fd, entryName, kind, removed))) break;
   }
   ::closedir(dir);
   return ec;
 }
 
-ErrorCode removeEntry(int parentFd, const char *name, const struct stat &st, uint32_t &removed) {
-  if (S_ISDIR(st.st_mode)) {
+ErrorCode removeEntry(int parentFd, const char *name, Kind kind, uint32_t &removed) {
+  if (kind == Kind::Directory) {
     for (unsigned pass = 0;; ++pass) {
       bool gone = false;
       if (ErrorCode ec = emptyDirectory(parentFd, name, removed, gone)) return ec;
@@ -160,7 +195,7 @@ ErrorCode removeEntry(int parentFd, const char *name, const struct stat &st, uin
     ++removed;
     return ErrorCode();
   }
-  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return genericError(EPERM);
+  if (kind == Kind::Refused) return genericError(EPERM);
   // A file that vanished meanwhile counts like a removal that found nothing.
   if (::unlinkat(parentFd, name, 0) != 0 && errno != ENOENT) return ErrorCode::fromErrno();
   ++removed;
@@ -175,7 +210,7 @@ ErrorCode removeAll(const Twine &path, uint32_t &removed) {
   struct stat st;
   if (::fstatat(AT_FDCWD, text, &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrorCode::fromErrno();
   removed = 0;
-  return removeEntry(AT_FDCWD, text, st, removed);
+  return removeEntry(AT_FDCWD, text, kindOfMode(st.st_mode), removed);
 }
 
 } // namespace files

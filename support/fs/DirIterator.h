@@ -77,6 +77,7 @@ private:
     uint32_t references = 1;
     void *handle = nullptr; // the DIR of the open directory; null once ended or not opened
     DirEntry current;
+    size_t prefixLength = 0; // of the directory part of entry paths, once the first is made
   };
   State *state = nullptr;
 
