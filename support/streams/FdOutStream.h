@@ -22,7 +22,8 @@ enum class OpenFlags : uint32_t; // support/fs/Files.h
 // process through fatalError with "IO failure on output stream." (status 1, after an installed
 // fatal-error handler or the message on descriptor 2), so callers that expect a failure clear the
 // flag first: hasWriteFailed() tells whether a write, seek or close has failed since the flag was
-// last cleared, and clearWriteFailed() forgets that failure (later ones latch again).
+// last cleared, and clearWriteFailed() forgets that failure (later ones latch again). Flush before
+// clearing: bytes still pending are written at destruction, and if they fail, that is reported.
 class FdOutStream : public OutStream {
 public:
   // A stream on `fd`, closed on destruction when `closeOnDestroy` is set; with `unbuffered` every
