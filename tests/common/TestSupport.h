@@ -393,6 +393,13 @@ inline bool underUserModeEmulation() {
   return emulated;
 }
 
+namespace detail {
+// The answer is found before main: the emulator resolves a program started through a relative
+// path against the current directory when it is asked for /proc/self/exe, so a test that changed
+// directory first would get a wrong answer.
+inline const bool emulationKnownAtStart = underUserModeEmulation();
+} // namespace detail
+
 } // namespace testsupport
 
 // Skips the current test, with `reason`, when the test program runs under user-mode emulation;
