@@ -389,10 +389,8 @@ int main(int argc, char **argv) {
       rows.push_back({base, base + "/APInt", base + "/mpz", width == 1024 ? "<= 4.00" : "-"});
     }
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   // Ratios below 1 mean APInt is faster than its anchor.
   std::printf("\n%-28s %12s %12s %12s %8s\n", "(CPU ns per iteration)", "APInt", "anchor",

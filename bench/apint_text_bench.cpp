@@ -126,10 +126,8 @@ int main(int argc, char **argv) {
         rows.push_back({op + base + " (64)", op + base + "/APInt", op + base + "/mpz", target});
     }
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   std::printf("\n%-28s %12s %12s %12s %8s\n", "(CPU ns per iteration)", "APInt", "GMP", "APInt/GMP",
               "target");

@@ -98,25 +98,15 @@ BENCHMARK(Colour_fprintf_devnull)->Unit(benchmark::kMillisecond);
 BENCHMARK(Colour_FdOutStream_pty)->Unit(benchmark::kMillisecond);
 BENCHMARK(Colour_fprintf_pty)->Unit(benchmark::kMillisecond);
 
-void printRatio(const TimeRecorder &rep, const char *ours, const char *anchor, const char *note) {
-  double o = rep.time(ours), a = rep.time(anchor);
-  if (o <= 0 || a <= 0) return;
-  std::printf("%-28s %8.1f ms  vs %-24s %8.1f ms  ratio %5.2f  (%s)\n", ours, o, anchor, a,
-              a / o, note);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
   std::printf("\nColoured lines (anchor time / our time):\n");
-  double o = reporter.time("Colour_FdOutStream_devnull"), a = reporter.time("Colour_fprintf_devnull");
   printRatio(reporter, "Colour_FdOutStream_devnull", "Colour_fprintf_devnull",
-             o > 0 && a > 0 && o < a ? "10^6 lines, CPU time; target faster: met"
-               : "10^6 lines, CPU time; target faster: NOT met");
+             "10^6 lines, CPU time; " +
+                 targetNote("faster", reporter.speedup("Colour_FdOutStream_devnull", "Colour_fprintf_devnull") > 1));
   printRatio(reporter, "Colour_FdOutStream_pty", "Colour_fprintf_pty",
              "10^5 lines, CPU time; ours writes each piece at once on a terminal, fprintf each line");
   benchmark::Shutdown();

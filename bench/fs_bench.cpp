@@ -156,10 +156,8 @@ void printRatio(const char *ours, double o, const char *anchor, double a, const 
 } // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   // Removal, by wall time (rm's work happens in another process), alternating the two.
   std::vector<double> ours, theirs;

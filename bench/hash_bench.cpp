@@ -62,10 +62,8 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark(name("std::hash", n).c_str(),
                                  [n](benchmark::State &s) { anchor(s, n); });
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   // Ratios above 1 mean hashBytes is faster than the anchor.
   std::printf("\n%-12s %16s %16s %12s\n", "(CPU ns)", "hashBytes", "std::hash", "anchor/ours");

@@ -90,16 +90,11 @@ BENCHMARK(FindOrAdd_unordered_set)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  double ours = reporter.time("FindOrAdd_NodeSet");
-  double anchor = reporter.time("FindOrAdd_unordered_set");
-  if (ours > 0 && anchor > 0)
-    std::printf("\n%-40s %10s %10s %10s %8s\n%-40s %10.2f %10.2f %10.2f %8s\n",
-                "(CPU ms per round)", "NodeSet", "std", "std/ours", "target",
-                "10^5 adds + 10^5 finds", ours, anchor, anchor / ours, "> 1.00");
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
+  std::printf("\nPer round of 10^5 adds and 10^5 finds (anchor time / our time):\n");
+  printRatio(reporter, "FindOrAdd_NodeSet", "FindOrAdd_unordered_set",
+             targetNote("faster", reporter.speedup("FindOrAdd_NodeSet", "FindOrAdd_unordered_set") > 1));
   benchmark::Shutdown();
   return 0;
 }

@@ -66,15 +66,11 @@ BENCHMARK(Allocate_malloc);
 } // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  double ours = reporter.time("Allocate_BumpAllocator"), anchor = reporter.time("Allocate_malloc");
-  if (ours > 0 && anchor > 0)
-    std::printf("\n%-34s %10s %10s %12s %8s\n%-34s %10.1f %10.1f %12.2f %8s\n",
-                "(CPU ns per 1000 blocks)", "ours", "malloc", "malloc/ours", "target",
-                "allocate 8..64 bytes (+ release)", ours, anchor, anchor / ours, ">= 5.00");
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
+  std::printf("\nPer 1000 blocks of 8..64 bytes and their release (anchor time / our time):\n");
+  printRatio(reporter, "Allocate_BumpAllocator", "Allocate_malloc",
+             targetNote(">= 5", reporter.speedup("Allocate_BumpAllocator", "Allocate_malloc") >= 5));
   benchmark::Shutdown();
   return 0;
 }

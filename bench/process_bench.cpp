@@ -6,7 +6,7 @@
 
 #include "support/process/Program.h"
 
-#include <benchmark/benchmark.h>
+#include "bench/TimeRecorder.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,7 +14,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -23,24 +22,6 @@ namespace {
 char arg0[] = "true";
 char *const kArgs[] = {arg0, nullptr};
 const char kProgram[] = "/bin/true";
-
-// Keeps the median real time per iteration of every benchmark it reports.
-class RealTimeRecorder : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs)
-      if (!r.error_occurred && r.aggregate_name == "median")
-        times[r.run_name.function_name] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double time(const std::string &name) const {
-    auto it = times.find(name);
-    return it == times.end() ? 0 : it->second;
-  }
-
-private:
-  std::map<std::string, double> times;
-};
 
 void ours(benchmark::State &state) {
   for (auto _ : state) {
@@ -91,10 +72,8 @@ int main(int argc, char **argv) {
   args.insert(args.begin() + 1, interleave);
   argc = int(args.size());
   argv = args.data();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RealTimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  TimeRecorder reporter(TimeRecorder::Clock::Real);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   // Ratios are ours over the anchor: at most 1.1 is the target against posix_spawn.
   double o = reporter.time(names[0]);

@@ -120,31 +120,18 @@ BENCHMARK(Lock_vorn_Mutex);
 BENCHMARK(Increment_atomicIncrement);
 BENCHMARK(Increment_std_atomic);
 
-void printRatio(const TimeRecorder &rep, const char *ours, const char *anchor, const char *target,
-                bool met) {
-  double o = rep.time(ours), a = rep.time(anchor);
-  if (o <= 0 || a <= 0) return;
-  std::printf("%-26s %9.0f ns  vs %-20s %9.0f ns  ratio %5.2f  (target %s: %s)\n", ours, o, anchor,
-              a, a / o, target, met ? "met" : "NOT met");
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
   std::printf("\nPer %d operations (anchor time / our time):\n", opsPerIteration);
-  auto ratio = [&](const char *ours, const char *anchor) {
-    double o = reporter.time(ours), a = reporter.time(anchor);
-    return o > 0 ? a / o : 0;
-  };
   for (const char *anchor : {"Lock_pthread_mutex", "Lock_std_mutex"})
-    printRatio(reporter, "Lock_ModalMutex", anchor, ">= 5", ratio("Lock_ModalMutex", anchor) >= 5);
-  double same = ratio("Increment_atomicIncrement", "Increment_std_atomic");
-  printRatio(reporter, "Increment_atomicIncrement", "Increment_std_atomic", "0.90 to 1.10",
-             same >= 0.9 && same <= 1.1);
+    printRatio(reporter, "Lock_ModalMutex", anchor,
+               targetNote(">= 5", reporter.speedup("Lock_ModalMutex", anchor) >= 5));
+  double same = reporter.speedup("Increment_atomicIncrement", "Increment_std_atomic");
+  printRatio(reporter, "Increment_atomicIncrement", "Increment_std_atomic",
+             targetNote("0.90 to 1.10", same >= 0.9 && same <= 1.1));
   benchmark::Shutdown();
   return 0;
 }

@@ -139,20 +139,16 @@ BENCHMARK(Ints_snprintf_fwrite);
 BENCHMARK(Ints_ostringstream);
 
 void printRatio(const TimeRecorder &rep, const char *ours, const char *anchor, double target) {
-  double o = rep.time(ours), a = rep.time(anchor);
-  if (o <= 0 || a <= 0) return;
-  double ratio = a / o;
-  std::printf("%-30s %10.0f ns  vs %-28s %10.0f ns  ratio %5.2f  (target >= %.1f: %s)\n", ours, o,
-              anchor, a, ratio, target, ratio >= target ? "met" : "NOT met");
+  char text[16];
+  std::snprintf(text, sizeof text, ">= %.1f", target);
+  ::printRatio(rep, ours, anchor, targetNote(text, rep.speedup(ours, anchor) >= target));
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
   std::printf("\nPer %d items (anchor time / our time):\n", itemsPerIteration);
   printRatio(reporter, "SmallStrings_VectorOutStream", "SmallStrings_fwrite", 1.0);
   printRatio(reporter, "SmallStrings_FdOutStream", "SmallStrings_fwrite", 1.0);

@@ -147,10 +147,8 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark(pairs[2].ours, oursBuild);
   benchmark::RegisterBenchmark(pairs[2].anchor, anchorBuild);
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   // Ratios above 1 mean StrHashMap is faster than the anchor.
   std::printf("\n%-28s %14s %14s %10s\n", "(CPU ns per iteration)", "StrHashMap", "unordered_map",

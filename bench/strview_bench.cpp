@@ -251,10 +251,8 @@ int main(int argc, char **argv) {
                                  benchFindFirstOf, setTexts[i], false);
   }
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TimeRecorder reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   // Ratios above 1 mean StrView is faster than the anchor. The anchors of count are loops of
   // the anchor's find, restarted one byte past each match.
