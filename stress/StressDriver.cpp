@@ -357,7 +357,12 @@ int main(int argc, char **argv) {
   std::snprintf(savePrefix, sizeof savePrefix, "%s/%s-%llu-", saveDir && *saveDir ? saveDir : ".",
                 target->name, (unsigned long long)seed);
 
-  std::string model = testsupport::systemTempDir() + "/stress-XXXXXX";
+  // Scratch files are written at every input: memory-backed storage where there is some.
+  const char *scratchParent = std::getenv("STRESS_SCRATCH");
+  std::string parent = scratchParent && *scratchParent ? scratchParent
+                       : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                        : testsupport::systemTempDir();
+  std::string model = parent + "/stress-XXXXXX";
   if (!mkdtemp(&model[0])) {
     std::perror("stress: cannot make a scratch directory");
     return 1;
