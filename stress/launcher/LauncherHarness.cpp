@@ -16,6 +16,8 @@
 #include "launcher/serverclass.h"
 #include "stress/StressDriver.h"
 
+extern char **environ;
+
 namespace launcherstress {
 
 StandIns standIns;
@@ -60,6 +62,7 @@ Outcome run(void (*body)(void *), void *context) {
   outcome.err.assign(errText, errSize);
   free(outText);
   free(errText);
+  for (char **e = environ; e && *e; ++e) outcome.environment.push_back(*e);
 
   vmOptions = VmOptionList{nullptr, 0, 0};
   vmCatalogue = VmCatalogue{nullptr, 0, 0};

@@ -26,10 +26,13 @@ struct Outcome {
   std::vector<std::string> execArgs;
   std::string out; // what went to stdout
   std::string err; // what went to stderr
+  std::vector<std::string> environment; // the process environment when the run ended
 };
 
 // Runs `body(context)` as described above. Afterwards the launcher's process-wide state (option
-// list, flags, stack size, catalogue) is reset, and every block the run allocated is freed.
+// list, flags, stack size, catalogue) is reset, and every block the run allocated is freed. A run
+// that puts allocated entries into the environment (putenv) leaves it pointing at freed blocks:
+// the caller must clearenv() before the environment is used again.
 Outcome run(void (*body)(void *), void *context);
 
 // Knobs of the stand-ins, read while a run is going on.
