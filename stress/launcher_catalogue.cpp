@@ -247,7 +247,7 @@ std::string joined(const std::vector<std::string> &v) {
 
 } // namespace
 
-STRESS_TARGET("stress-launcher-catalogue", 2048, 3000, &setUp) {
+STRESS_TARGET("stress-launcher-catalogue", 2048, 1000, &setUp) {
   std::string file = catalogueFile(in);
   const std::string path = runtimeDir + "/lib/i386/rask.cfg";
   STRESS_CHECK(testsupport::writeFile(path, file), "cannot write %s", path.c_str());

@@ -247,7 +247,7 @@ std::string joined(const std::vector<std::string> &v) {
 
 } // namespace
 
-STRESS_TARGET("stress-launcher-options", 512, 5000, nullptr) {
+STRESS_TARGET("stress-launcher-options", 512, 2000, nullptr) {
   std::vector<std::string> user;
   for (uint32_t n = in.length(12); n > 0; --n) user.push_back(argument(in));
   const char *classPath = nullptr;

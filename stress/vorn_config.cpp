@@ -78,7 +78,7 @@ std::string joined(const std::vector<std::string> &v) {
 // The leak check at exit costs more than the whole run; the children exit with what they hold.
 extern "C" int __lsan_is_turned_off() { return inChild; }
 
-STRESS_TARGET("stress-vorn-config", 256, 300, &setUp) {
+STRESS_TARGET("stress-vorn-config", 256, 150, &setUp) {
   std::vector<std::string> args = {in.oneIn(16) ? "" : "vorn-config"};
   for (uint32_t n = in.length(8); n > 0; --n) {
     std::string a;
