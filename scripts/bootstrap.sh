@@ -15,6 +15,8 @@ packages=(
   # the build machine's own: tools that run during the build, and the native variant
   "libminizip-dev:$native" "libbenchmark-dev:$native" "libgmp-dev:$native"
   valgrind
+  # mutates the launcher's file inputs in the stress tests
+  zzuf
 )
 
 missing_of() {
