@@ -37,6 +37,7 @@ fi
 [ -n "$seed" ] || { [ "$seconds" -gt 0 ] && seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' '); } || seed=1
 [ -n "$seed" ] || seed=1
 
+mkdir -p "$save_dir" || exit 2
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillet-zzuf-XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
 cp -a "$stage/." "$work/tesk"

@@ -27,8 +27,11 @@ static int read_current(unzFile zf, char **data, size_t *size) {
   if (unzGetCurrentFileInfo(zf, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK) return ZUB_BAD_ENTRY;
   if (info.uncompressed_size > ZUB_MAX_ENTRY) return ZUB_BAD_ENTRY;
   size_t want = (size_t)info.uncompressed_size;
-  // The size comes from the archive: a lying header must not end the process, so no x-alloc.
-  char *block = (char *)malloc(want + 1);
+  // The size comes from the archive and may lie: the block grows with what the entry really
+  // holds, so a header that announces gigabytes costs nothing unless the data is there. No
+  // x-alloc either: a refused block is a bad entry, not the end of the process.
+  size_t capacity = want < 0x10000 ? want : 0x10000;
+  char *block = (char *)malloc(capacity + 1);
   if (!block) return ZUB_BAD_ENTRY;
   if (unzOpenCurrentFile(zf) != UNZ_OK) {
     free(block);
@@ -37,7 +40,17 @@ static int read_current(unzFile zf, char **data, size_t *size) {
   size_t got = 0;
   int ok = 1;
   while (got < want) {
-    unsigned chunk = want - got > 0x100000 ? 0x100000u : (unsigned)(want - got);
+    if (got == capacity) {
+      capacity = want - capacity > capacity ? capacity * 2 : want;
+      char *bigger = (char *)realloc(block, capacity + 1);
+      if (!bigger) {
+        ok = 0;
+        break;
+      }
+      block = bigger;
+    }
+    size_t room = capacity - got;
+    unsigned chunk = room > 0x100000 ? 0x100000u : (unsigned)room;
     int n = unzReadCurrentFile(zf, block + got, chunk);
     if (n <= 0) {
       ok = 0;
