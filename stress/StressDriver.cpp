@@ -238,7 +238,8 @@ uint64_t freshSeed() {
   std::fprintf(stderr,
                "usage: %s [--seed N] [--iterations N] [--seconds S] [--save-dir DIR]\n"
                "       [--hang-seconds S] [--replay FILE-OR-DIR]...\n"
-               "Without --iterations, --seconds or --replay: the short run (seed 1, %u inputs).\n",
+               "Without --iterations, --seconds or --replay: the short run (seed 1, %u inputs).\n"
+               "Other runs take a fresh seed unless --seed gives one.\n",
                target->name, unsigned(target->shortIterations));
   std::exit(2);
 }
@@ -352,7 +353,7 @@ int main(int argc, char **argv) {
   }
   bool shortRun = iterations == 0 && seconds == 0 && replays.empty();
   if (shortRun) iterations = target->shortIterations;
-  if (seconds > 0 && !seedGiven) seed = freshSeed();
+  if (!shortRun && !seedGiven) seed = freshSeed();
   runSeed = seed;
   std::snprintf(savePrefix, sizeof savePrefix, "%s/%s-%llu-", saveDir && *saveDir ? saveDir : ".",
                 target->name, (unsigned long long)seed);
