@@ -9,6 +9,8 @@
 #                        [--limit SECONDS] [--save-dir DIR] [--replay FILE.cfg|FILE.zub|DIR]...
 # Exit status: 0 all runs passed, 1 a run failed, 77 zzuf is missing (nothing was run), 2 misuse.
 set -u
+# Messages quote mutated bytes that are not valid text in any locale: match bytes.
+export LC_ALL=C
 
 stage= runs=0 seconds=0 seed= ratio=0.004 limit=120 save_dir=${STRESS_SAVE_DIR:-.}
 replays=()
