@@ -12,8 +12,9 @@ packages=(
   libbenchmark-dev:i386
   zlib1g-dev:i386 libminizip-dev:i386
   libgmp-dev:i386
-  # the build machine's own: tools that run during the build, and the native variant
-  "libminizip-dev:$native" "libbenchmark-dev:$native" "libgmp-dev:$native"
+  # the build machine's own: tools that run during the build (the zub writer links minizip and
+  # zlib), and the native variant
+  "zlib1g-dev:$native" "libminizip-dev:$native" "libbenchmark-dev:$native" "libgmp-dev:$native"
   valgrind
   # mutates the launcher's file inputs in the stress tests
   zzuf
