@@ -1,6 +1,8 @@
 // StrView::find, rfind and count against a brute-force search: random texts over small and full
-// byte alphabets, repetitive texts on which candidate checks pile up, and views that end (or
-// begin) right beside an inaccessible page, so that any read outside the view faults.
+// byte alphabets and over a few letters, repetitive texts on which candidate checks pile up, views
+// inside larger buffers whose neighbouring bytes would complete a match, and views that end (or
+// begin) right beside an inaccessible page, so that any read outside the view faults. Every
+// random case uses a fixed seed that is printed with any failure.
 
 #include "support/text/StrView.h"
 
@@ -48,8 +50,8 @@ std::string printable(StrView s) {
   return out;
 }
 
-// find from every start position (and past the end), rfind and count, each compared with the
-// brute-force answer.
+// find from every start position (and the two past the end, and npos), rfind and count, each
+// compared with the brute-force answer.
 testing::AssertionResult agreesWithBruteForce(StrView hay, StrView needle) {
   std::vector<uint32_t> at = matchPositions(hay, needle);
   auto failure = [&](const char *what, uint32_t from, uint32_t want, uint32_t got) {
@@ -60,7 +62,7 @@ testing::AssertionResult agreesWithBruteForce(StrView hay, StrView needle) {
            << printable(hay) << "' needle (" << needle.size() << ") '" << printable(needle) << "'";
   };
   size_t next = 0;
-  for (uint32_t from = 0; from <= hay.size() + 1; ++from) {
+  for (uint32_t from = 0; from <= hay.size() + 2; ++from) {
     while (next < at.size() && at[next] < from) ++next;
     uint32_t want = next < at.size() ? at[next] : npos;
     if (needle.empty()) want = std::min(from, hay.size());
@@ -81,6 +83,20 @@ std::string randomAlphabet(std::mt19937 &rng, unsigned size) {
   for (unsigned i = 0; i < 256; ++i) all[i] = char(i);
   std::shuffle(all.begin(), all.end(), rng);
   return all.substr(0, size);
+}
+
+// The alphabets of the random cases: random sets of 2, 4 or all 256 byte values in turn, or sets of
+// one to four letters (one of them with two bytes above 0x7f), over which matches abound and the
+// needle's least common bytes in everyday text may sit anywhere in it.
+enum class Alphabets { randomBytes, fewLetters };
+
+std::string pickAlphabet(std::mt19937 &rng, Alphabets kind, int iter) {
+  if (kind == Alphabets::randomBytes) {
+    const unsigned sizes[] = {2, 4, 256};
+    return randomAlphabet(rng, sizes[iter % 3]);
+  }
+  const char *const letters[] = {"a", "ab", "abc", "abcd", "ab\x80\xff"};
+  return letters[rng() % 5];
 }
 
 std::string randomText(std::mt19937 &rng, uint32_t length, const std::string &alphabet) {
@@ -128,36 +144,46 @@ std::string pickNeedle(std::mt19937 &rng, const std::string &hay, const std::str
   return needle;
 }
 
-// Runs `cases` random haystacks of up to `maxLength` bytes over alphabets of 2, 4 and 256 bytes,
-// each with a few needles, through agreesWithBruteForce. The texts are held in buffers of exactly
-// their size, so that the sanitizer build sees any read past them.
-void checkRandomCases(unsigned seed, int cases, uint32_t maxLength, bool repetitive) {
+// Runs `cases` random haystacks of up to `maxLength` bytes, each with a few needles, through
+// agreesWithBruteForce. Each haystack is viewed inside a buffer that holds up to two more bytes
+// before it and, half of the time, up to three after it that begin the needle, so that a search
+// running past either end of the view would report a match. Each buffer, and each needle's, is
+// allocated at exactly its size, so that the sanitizer build sees any read past it.
+void checkRandomCases(unsigned seed, int cases, uint32_t maxLength, bool repetitive, Alphabets alphabets) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
-  const unsigned alphabetSizes[] = {2, 4, 256};
   for (int iter = 0; iter < cases; ++iter) {
-    std::string alphabet = randomAlphabet(rng, alphabetSizes[iter % 3]);
+    std::string alphabet = pickAlphabet(rng, alphabets, iter);
     uint32_t length = rng() % 3 == 0 ? rng() % 48 : rng() % (maxLength + 1);
     std::string text = repetitive ? repetitiveText(rng, length, alphabet) : randomText(rng, length, alphabet);
-    std::vector<char> hayBytes(text.begin(), text.end());
-    StrView hay(hayBytes.data(), uint32_t(hayBytes.size()));
     for (int k = 0; k < 3; ++k) {
       std::string n = pickNeedle(rng, text, alphabet);
+      std::string before = randomText(rng, rng() % 3, alphabet);
+      std::string after = rng() % 2 ? std::string() : n.substr(0, rng() % 4);
+      std::string surrounded = before + text + after;
+      std::vector<char> hayBytes(surrounded.begin(), surrounded.end());
+      StrView hay(hayBytes.data() + before.size(), length);
       std::vector<char> needleBytes(n.begin(), n.end());
       StrView needle(needleBytes.data(), uint32_t(needleBytes.size()));
-      ASSERT_TRUE(agreesWithBruteForce(hay, needle)) << "case " << iter << ", needle " << k;
+      ASSERT_TRUE(agreesWithBruteForce(hay, needle))
+          << "case " << iter << ", needle " << k << ", " << before.size() << " byte(s) before the view, "
+          << after.size() << " after";
     }
   }
 }
 
 TEST(StrViewSearchDifferential, RandomTexts) {
-  checkRandomCases(1717, 200, 600, false);
-  checkRandomCases(1718, 12, 4096, false);
+  checkRandomCases(1717, 200, 600, false, Alphabets::randomBytes);
+  checkRandomCases(1718, 12, 4096, false, Alphabets::randomBytes);
+}
+
+TEST(StrViewSearchDifferential, ShortTextsOverFewLetters) {
+  checkRandomCases(4242, 2000, 300, false, Alphabets::fewLetters);
 }
 
 TEST(StrViewSearchDifferential, RepetitiveTexts) {
-  checkRandomCases(2727, 200, 600, true);
-  checkRandomCases(2728, 12, 4096, true);
+  checkRandomCases(2727, 200, 600, true, Alphabets::randomBytes);
+  checkRandomCases(2728, 12, 4096, true, Alphabets::randomBytes);
 }
 
 TEST(StrViewSearchDifferential, OverlappingMatches) {

@@ -180,7 +180,7 @@ TEST(StrViewCompare, WithNumbersAgainstTokenizer) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Substring search
+// Substring search (find, rfind and count against brute force: strview_search_test.cpp)
 
 TEST(StrViewSearch, Examples) {
   std::string hay(40, '.');
@@ -209,62 +209,6 @@ TEST(StrViewSearch, Examples) {
   high += "\xff\x80\xfe";
   EXPECT_EQ(64u, StrView(high).find("\xff\x80\xfe"));
   EXPECT_EQ(npos, StrView(high).find("\x80\xff\xfe"));
-}
-
-// First match at or after each position, by brute force over one (haystack, needle) pair.
-std::vector<uint32_t> bruteForceNextMatch(const std::string &h, const std::string &n) {
-  std::vector<uint32_t> next(h.size() + 2, npos);
-  for (size_t p = h.size() + 1; p-- > 0;) {
-    bool match = p + n.size() <= h.size() && h.compare(p, n.size(), n) == 0;
-    next[p] = match ? uint32_t(p) : next[p + 1];
-  }
-  return next;
-}
-
-TEST(StrViewSearch, FindRfindCountAgainstBruteForce) {
-  const unsigned seed = 4242;
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  const std::string alphabets[] = {"a", "ab", "abc", "abcd", "ab\x80\xff"};
-  for (int iter = 0; iter < 6000; ++iter) {
-    const std::string &alphabet = alphabets[rng() % 5];
-    uint32_t hayLen = rng() % 4 == 0 ? rng() % 20 : rng() % 301;
-    std::string hay = randomText(rng, hayLen, alphabet);
-    std::string needle;
-    switch (rng() % 4) {
-    case 0: // a piece of the haystack, so there is at least one match
-    case 1: {
-      uint32_t at = hayLen ? rng() % hayLen : 0;
-      needle = hay.substr(at, rng() % 261);
-      break;
-    }
-    case 2:
-      needle = randomText(rng, rng() % 8, alphabet);
-      break;
-    default:
-      needle = randomText(rng, rng() % 261, alphabet);
-      break;
-    }
-    // The view sits inside a larger buffer whose neighbouring bytes could complete a match.
-    std::string before = randomText(rng, rng() % 3, alphabet);
-    std::string after = rng() % 2 ? std::string() : needle.substr(0, rng() % 4);
-    ExactCopy buffer(before + hay + after), needleCopy(needle);
-    StrView h(buffer.bytes.get() + before.size(), hayLen), n = needleCopy.view();
-
-    std::vector<uint32_t> next = bruteForceNextMatch(hay, needle);
-    uint32_t hits = 0, last = npos;
-    for (uint32_t p = 0; p <= hayLen; ++p)
-      if (next[p] == p) ++hits, last = p;
-    SCOPED_TRACE("iteration " + std::to_string(iter) + " haystack '" + printable(hay) +
-                 "' needle '" + printable(needle) + "'");
-    for (uint32_t from = 0; from <= hayLen + 2; ++from) {
-      uint32_t clamped = from < hayLen ? from : hayLen;
-      ASSERT_EQ(next[clamped], h.find(n, from)) << "from " << from;
-    }
-    ASSERT_EQ(next[hayLen], h.find(n, npos));
-    ASSERT_EQ(last, h.rfind(n));
-    ASSERT_EQ(hits, h.count(n));
-  }
 }
 
 TEST(StrViewSearch, LongNeedlesAndShortHaystacks) {
