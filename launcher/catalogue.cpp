@@ -17,10 +17,6 @@ const int kLineBuffer = kPathMax + 20;
 const int kFirstCapacity = 10;
 const char kBlanks[] = " \t";
 
-bool startsWith(const char *text, const char *prefix) {
-  return strncmp(text, prefix, strlen(prefix)) == 0;
-}
-
 // The argument of the word that starts at `p`: the next run of non-blanks after the word,
 // cut off in place; null when there is none.
 char *argumentAfterWord(char *p) {
@@ -54,22 +50,22 @@ bool parseLine(char *line, int lineNo, const char *path, VmKind *kind, char **ar
     return false;
   }
 
-  if (startsWith(p, "KNOWN")) {
+  if (hasPrefix(p, "KNOWN")) {
     *kind = VM_KNOWN;
-  } else if (startsWith(p, "ALIASED_TO")) {
+  } else if (hasPrefix(p, "ALIASED_TO")) {
     *argument = argumentAfterWord(p);
     if (*argument == nullptr) {
       fprintf(stderr, "Warning: missing VM alias on line %d of `%s'\n", lineNo, path);
       return false;
     }
     *kind = VM_ALIASED_TO;
-  } else if (startsWith(p, "WARN")) {
+  } else if (hasPrefix(p, "WARN")) {
     *kind = VM_WARN;
-  } else if (startsWith(p, "IGNORE")) {
+  } else if (hasPrefix(p, "IGNORE")) {
     *kind = VM_IGNORE;
-  } else if (startsWith(p, "ERROR")) {
+  } else if (hasPrefix(p, "ERROR")) {
     *kind = VM_ERROR;
-  } else if (startsWith(p, "IF_SERVER_CLASS")) {
+  } else if (hasPrefix(p, "IF_SERVER_CLASS")) {
     *argument = argumentAfterWord(p);
     if (*argument == nullptr) {
       fprintf(stderr, "Warning: missing server class VM on line %d of `%s'\n", lineNo, path);
@@ -146,7 +142,7 @@ int readVmCatalogue(const char *runtimeDir, const char *arch) {
 }
 
 int vmCatalogueIndex(const char *text) {
-  if (startsWith(text, "-J"))
+  if (hasPrefix(text, "-J"))
     text += 2;
   for (int i = 0; i < vmCatalogue.count; ++i) {
     if (strcmp(vmCatalogue.entries[i].name, text) == 0)
@@ -187,7 +183,7 @@ const char *chooseVm(int *argc, char ***argv) {
     if (index >= 0) {
       chosen = index;
       candidate = vmName(vmCatalogue.entries[index].name);
-    } else if (startsWith(arg, "-XXaltrask=") || startsWith(arg, "-J-XXaltrask=")) {
+    } else if (hasPrefix(arg, "-XXaltrask=") || hasPrefix(arg, "-J-XXaltrask=")) {
       candidate = strchr(arg, '=') + 1;
       chosen = -1;
     } else {

@@ -14,9 +14,9 @@ extern char _launcher_debug;
 }
 
 // Every runtime-relative path uses this architecture name.
-extern const char *const kArch; // "i386"
+extern const char *const kArch;
 // The launcher's own release.
-extern const char *const kRelease; // "1.6.0_33-b33"
+extern const char *const kRelease;
 
 // Size of the launcher's path buffers.
 const int kPathMax = 4096;
@@ -28,6 +28,9 @@ void reportError(const char *message, bool show = true);
 // When `show` is set, writes `format` with its one argument and a newline on standard error.
 // `format` holds exactly one conversion, a "%s"; a null `arg` is written as the empty text.
 void reportErrorArg(const char *format, const char *arg, bool show = true);
+// Writes the message for a failed call into the VM (a missing class or method, an object that
+// cannot be made), which asks the user to check the installation, and a newline on standard error.
+void reportKruError();
 
 // A heap text (from ORU_MemAlloc) of `format` with its one "%s" argument; never null.
 char *formatMessage(const char *format, const char *arg);

@@ -31,6 +31,10 @@ void reportError(const char *message, bool show) {
     fprintf(stderr, "%s\n", message);
 }
 
+void reportKruError() {
+  reportError("Error: A KRU error has occurred, please check your installation and try again");
+}
+
 void reportErrorArg(const char *format, const char *arg, bool show) {
   if (!show)
     return;

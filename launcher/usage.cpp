@@ -7,7 +7,6 @@
 #include "launcher/catalogue.h"
 #include "launcher/serverclass.h"
 #include "launcher/vmcalls.h"
-#include "launcher/vmthread.h"
 
 namespace {
 

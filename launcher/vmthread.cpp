@@ -11,13 +11,8 @@
 #include "launcher/usage.h"
 #include "launcher/vmcalls.h"
 
-static const char kKruError[] =
-    "Error: A KRU error has occurred, please check your installation and try again";
-
 // The platform encoding as a VM string; null until the VM has told it.
 static Ref platformEncoding = nullptr;
-
-void reportKruError() { reportError(kKruError); }
 
 static void fetchPlatformEncoding(ThreadIface t) {
   Ref property = vm::newUtfString(t, "mox.qel.encoding");

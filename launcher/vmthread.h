@@ -21,8 +21,4 @@ Ref nativeToVmString(ThreadIface thread, const char *text);
 // exception pending).
 Ref findMainClass(ThreadIface thread, const char *name);
 
-// Writes "Error: A KRU error has occurred, please check your installation and try again" and a
-// newline on standard error.
-void reportKruError();
-
 #endif
