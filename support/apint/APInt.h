@@ -400,7 +400,7 @@ public:
   APInt rotatedRight(uint32_t n) const;
   APInt rotatedRight(const APInt &n) const { return rotatedRight(amountOf(n)); }
 
-  // --- Parts and width changes ------------------------------------------------------------------
+  // --- Bit fields and width changes -------------------------------------------------------------
 
   // Same width: the low k bits kept, the others 0; k <= width.
   APInt lowPart(uint32_t k) const;

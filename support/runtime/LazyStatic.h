@@ -13,9 +13,10 @@
 //    objects are destroyed in reverse order of construction; an object is never rebuilt after
 //    its destruction. An object whose destructor uses another process-wide object must therefore
 //    make sure that object was built first (by calling its accessor).
-//  - Module state that must exist before main (the signal module's lock and lists) is a
-//    namespace-scope object instead, built by its module's static initialiser; its destructor is
-//    registered the same way, before any lazily built object's, so it outlives them all.
+//  - Module state that must exist before main (the signal module's lock and lists) follows the
+//    same rule: a static local of its accessor, which a namespace-scope initialiser of its module
+//    also calls, so the object is built before main at the latest (earlier when another module's
+//    static initialiser asks for it first). It therefore outlives every object built after it.
 //
 // Nothing may be built with -fno-threadsafe-statics, which would drop the one-time guard.
 

@@ -16,7 +16,7 @@ namespace proc {
 // ordinary bytes in the output.
 bool flushBeforeColor();
 
-// The sequence for `color` (its low three bits; KeepColor gives White's entry), in bold and for
+// The sequence for `color` (its low three bits; KeepColor, 8, gives Black's entry), in bold and for
 // the background when asked: ESC "[0;" then "1;" when bold, then "3" or "4" and the colour
 // digit, then "m". Every sequence starts by resetting earlier attributes. The text is static and
 // NUL-terminated.
