@@ -167,7 +167,7 @@ Choice chooseModel(const std::vector<Entry> &entries, const std::vector<std::str
   }
 }
 
-const char *const kNames[] = {"-client", "-server", "-fast", "-legacy", "-retired", "-hotspot", "-x", "-", "client"};
+const char *const kNames[] = {"-client", "-server", "-fast", "-legacy", "-retired", "-vmalpha", "-x", "-", "client"};
 
 std::string catalogueFile(stress::Input &in) {
   static const char *const kinds[] = {"KNOWN", "ALIASED_TO", "WARN", "IGNORE", "ERROR",
