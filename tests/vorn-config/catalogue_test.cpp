@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,8 +92,39 @@ std::string joined(const std::vector<std::string> &v) {
   return s;
 }
 
+// A row of the catalogue's description: its name, its library ("-" for a group) and its
+// installation field, read straight from the file the build generates the table from.
+struct DescribedRow {
+  std::string name, library, install;
+};
+
+std::vector<DescribedRow> describedRows() {
+  std::ifstream in(VORN_CATALOGUE_DESCRIPTION);
+  EXPECT_TRUE(in) << VORN_CATALOGUE_DESCRIPTION;
+  std::vector<DescribedRow> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    line = line.substr(0, line.find('#'));
+    // Lines that start with white space continue a row's requirements.
+    if (line.empty() || std::isspace(static_cast<unsigned char>(line[0]))) continue;
+    std::istringstream fields(line);
+    DescribedRow row;
+    fields >> row.name >> row.library >> row.install;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 TEST(Catalogue, Shape) {
-  ASSERT_EQ(componentCount, 53u);
+  // One record per described row, in the file's order, with its library and installation.
+  std::vector<DescribedRow> rows = describedRows();
+  ASSERT_EQ(componentCount, rows.size());
+  for (uint32_t i = 0; i < componentCount; ++i) {
+    const ComponentRecord &r = componentCatalogue[i];
+    EXPECT_EQ(r.name, rows[i].name);
+    EXPECT_EQ(r.libraryFile ? r.libraryFile : "-", rows[i].library) << rows[i].name;
+    EXPECT_EQ(r.inInstall, rows[i].install == "installed") << rows[i].name;
+  }
   EXPECT_STREQ(componentCatalogue[0].name, "all");
   EXPECT_EQ(componentCatalogue[0].libraryFile, nullptr);
   int groups = 0, notInstalled = 0;
@@ -115,8 +148,9 @@ TEST(Catalogue, Shape) {
     }
     EXPECT_EQ(r.requiredNames[13], nullptr) << name;
   }
-  EXPECT_EQ(groups, 7);
-  EXPECT_EQ(notInstalled, 2);
+  // The table has groups beside libraries, and libraries that only development trees hold.
+  EXPECT_GT(groups, 1);
+  EXPECT_GT(notInstalled, 0);
   auto table = byName();
   for (uint32_t i = 0; i < componentCount; ++i)
     for (const char *const *q = componentCatalogue[i].requiredNames; *q; ++q)
