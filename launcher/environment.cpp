@@ -91,6 +91,8 @@ const char *currentExecutable(char **argv) {
   return cachedExecutable;
 }
 
+void forgetCurrentExecutable() { cachedExecutable = nullptr; }
+
 static bool endsWithBin(const char *dir) {
   size_t n = strlen(dir);
   return n >= 4 && strcmp(dir + n - 4, "/bin") == 0;

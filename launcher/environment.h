@@ -9,6 +9,10 @@
 // failure is not cached. The result must not be freed.
 const char *currentExecutable(char **argv);
 
+// Forgets the cached path without freeing it, so that the next currentExecutable() computes it
+// again: for code that runs the launcher's phases more than once in one process.
+void forgetCurrentExecutable();
+
 // The absolute (canonical when possible) path of `name` in `directory` when that is an existing,
 // owner-executable file that is not a directory; else null. The result comes from ORU_MemAlloc.
 char *resolveExecutable(const char *directory, const char *name);

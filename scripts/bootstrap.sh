@@ -13,8 +13,9 @@ packages=(
   zlib1g-dev:i386 libminizip-dev:i386
   libgmp-dev:i386
   # the build machine's own: tools that run during the build (the zub writer links minizip and
-  # zlib), and the native variant
+  # zlib), and the native variant (whose launcher phases, for the stress targets, use libcap)
   "zlib1g-dev:$native" "libminizip-dev:$native" "libbenchmark-dev:$native" "libgmp-dev:$native"
+  "libcap-dev:$native"
   valgrind
   # mutates the launcher's file inputs in the stress tests
   zzuf

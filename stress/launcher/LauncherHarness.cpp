@@ -5,6 +5,8 @@
 #include <setjmp.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,11 +37,21 @@ void *track(void *block) {
   return block;
 }
 
+// A machine that is a server-class one exactly when the knob says so: 2 GiB and two processors
+// without hyper-threading, or 1 GiB and one.
+const MachineFacts standInMachine = {
+    [] { return standIns.serverClass ? 0x80000L : 0x40000L; },
+    [] { return 4096L; },
+    [] { return standIns.serverClass ? 2L : 1L; },
+    [](uint32_t, CpuidRegisters *) { return false; },
+};
+
 } // namespace
 
 std::string expandedClassPath(const std::string &path) { return "expanded(" + path + ")"; }
 
 Outcome run(void (*body)(void *), void *context) {
+  setMachineFacts(standInMachine);
   Outcome outcome;
   char *outText = nullptr, *errText = nullptr;
   size_t outSize = 0, errSize = 0;
@@ -72,6 +84,8 @@ Outcome run(void (*body)(void *), void *context) {
     for (void *block : *liveBlocks) free(block);
     liveBlocks->clear();
   }
+  // The launcher's cached location was one of those blocks; the next run may be elsewhere.
+  forgetCurrentExecutable();
   return outcome;
 }
 
@@ -96,6 +110,20 @@ int __wrap_execv(const char *path, char *const argv[]) {
   launcherstress::current->execPath = path;
   for (char *const *a = argv; *a; ++a) launcherstress::current->execArgs.push_back(*a);
   longjmp(launcherstress::runEnd, 1);
+}
+
+ssize_t __real_readlink(const char *path, char *buffer, size_t size);
+
+// The kernel's answer for the launcher's own location is the knob's; every other link is real.
+ssize_t __wrap_readlink(const char *path, char *buffer, size_t size) {
+  if (!launcherstress::inRun || strcmp(path, "/proc/self/exe") != 0) return __real_readlink(path, buffer, size);
+  if (!standIns.executable) {
+    errno = ENOENT;
+    return -1;
+  }
+  size_t n = std::min(strlen(standIns.executable), size);
+  memcpy(buffer, standIns.executable, n);
+  return ssize_t(n);
 }
 
 void *ORU_MemAlloc(int size) {
@@ -136,16 +164,3 @@ void ORU_FreeManifest(void) {}
 void *ORU_ZubUnpackFile(const char *, const char *, int *) { return nullptr; }
 
 } // extern "C"
-
-const char *currentExecutable(char **) { return standIns.executable; }
-
-bool homeFromExecutable(char *buffer, int size) {
-  if (!standIns.home) {
-    if (size > 0) buffer[0] = '\0';
-    return false;
-  }
-  snprintf(buffer, size_t(size), "%s", standIns.home);
-  return true;
-}
-
-bool isServerClassMachine() { return standIns.serverClass; }

@@ -1,13 +1,14 @@
 #ifndef VORN_STRESS_LAUNCHER_LAUNCHERHARNESS_H
 #define VORN_STRESS_LAUNCHER_LAUNCHERHARNESS_H
 
-// Runs launcher code in this process the way the launcher runs it, with its surroundings
-// replaced by stand-ins: the support library's allocator (which tracks every block, so that all
-// of a run's memory can be released after it), the wildcard expansion, the manifest parser, the
-// launcher's own location and the server-class test. exit() and execv() called by the launcher
-// end the run and are recorded instead (the programs link with --wrap=exit --wrap=execv), and
-// what the launcher writes through stdout and stderr is captured. Descriptor 2 itself is left
-// alone, so sanitizer reports still reach it.
+// Runs launcher code in this process the way the launcher runs it, with what lies outside the
+// launcher replaced by stand-ins: liboru (its allocator tracks every block, so that all of a run's
+// memory can be released after it; the wildcard expansion and the manifest parser answer as the
+// run's knobs say), the machine facts of the server-class test and the kernel's answer to
+// "/proc/self/exe". exit() and execv() called by the launcher end the run and are recorded
+// instead (the programs link with --wrap=exit --wrap=execv --wrap=readlink), and what the
+// launcher writes through stdout and stderr is captured. Descriptor 2 itself is left alone, so
+// sanitizer reports still reach it.
 
 #include <cstdint>
 #include <string>
@@ -37,9 +38,8 @@ Outcome run(void (*body)(void *), void *context);
 
 // Knobs of the stand-ins, read while a run is going on.
 struct StandIns {
-  bool serverClass = false;           // isServerClassMachine()
-  const char *executable = "/opt/self/bin/quillet"; // currentExecutable(); null for none
-  const char *home = "/opt/self";     // homeFromExecutable(); null for none
+  bool serverClass = false;           // the machine facts make a server-class machine
+  const char *executable = "/opt/self/bin/quillet"; // the link "/proc/self/exe"; null for none
   int manifestStatus = 0;             // ORU_ParseManifest's result
   ManifestData manifest = {};         // what it fills in on success
   std::vector<std::string> manifestCalls; // the zub files it was asked about

@@ -12,7 +12,7 @@
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
 #include "launcher/oru.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher/harness.h"
 
 namespace {
 

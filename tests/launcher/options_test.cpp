@@ -16,7 +16,7 @@
 #include "launcher/launcher.h"
 #include "launcher/options.h"
 #include "launcher/oru.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher/harness.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 
 #include "tests/common/TestSupport.h"
 #include "tests/launcher/staged.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher/harness.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "launcher/launch.h"
 #include "launcher/launcher.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher/harness.h"
 
 extern char **environ;
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/common/TestSupport.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher/harness.h"
 
 namespace staged {
 

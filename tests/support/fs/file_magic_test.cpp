@@ -207,8 +207,8 @@ TEST(FileMagic, RealBuildProducts) {
   }
   // The test program itself, whatever the toolchain made of it (position-independent or not).
   FileMagic self;
-  ASSERT_FALSE(files::classifyContent(VORN_BINARY_DIR "/tests/test_fs", self));
-  EXPECT_EQ(self, elfKindOf(VORN_BINARY_DIR "/tests/test_fs"));
+  ASSERT_FALSE(files::classifyContent(FS_MAGIC_SELF, self));
+  EXPECT_EQ(self, elfKindOf(FS_MAGIC_SELF));
   EXPECT_NE(self, FileMagic::Unknown);
   bool starts = false;
   ASSERT_FALSE(files::startsWithBytes(FS_MAGIC_ARCHIVE, "!<arch>\n", starts));

@@ -13,8 +13,8 @@
 #include "launcher/launcher.h"
 #include "launcher/serverclass.h"
 #include "tests/common/TestSupport.h"
-#include "tests/launcher/units/fake_machine.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher-units/fake_machine.h"
+#include "tests/launcher/harness.h"
 
 namespace {
 
@@ -140,8 +140,8 @@ TEST_F(ServerClassTest, OnlyReportingProcessorsHaveSeveralLogicalPerPackage) {
   } cases[] = {
       {"GenuineIntel", 15, 0, true, 1, 4}, {"GenuineIntel", 15, 0, false, -1, 1},
       {"GenuineIntel", 6, 0, true, -2, 1}, {"GenuineIntel", 6, 1, true, 1, 4},
-      {"GenuineIntel", 15, 3, true, 1, 4}, {"AuthenticAMD", 15, 8, true, -3, 1},
-      {"AuthenticAMD", 6, 0, true, -2, 1}, {"GenuineIntem", 15, 0, true, -3, 1},
+      {"GenuineIntel", 15, 3, true, 1, 4}, {"QuorvexChips", 15, 8, true, -3, 1},
+      {"QuorvexChips", 6, 0, true, -2, 1}, {"GenuineIntem", 15, 0, true, -3, 1},
   };
   machine_.processors = 8;
   for (const Case &c : cases) {
@@ -180,9 +180,9 @@ TEST_F(ServerClassTest, EveryStepIsTraced) {
                      "linux_i386_ServerClassMachine: true\n");
 
   // Another vendor, an old family, no hyper-threading: each has its own line.
-  machine_.setProcessor("AuthenticAMD", 15, 8, true, 2);
+  machine_.setProcessor("QuorvexChips", 15, 8, true, 2);
   out = tracedVerdict(&verdict);
-  EXPECT_NE(out.find("vendor: A u t h e n t i c A M D \nvalue_of_eax: 0x800f21  value_of_edx: "
+  EXPECT_NE(out.find("vendor: Q u o r v e x C h i p s \nvalue_of_eax: 0x800f21  value_of_edx: "
                      "0x10000001\nNot GenuineIntel\nlogical processors per package: 1\n"),
             std::string::npos)
       << out;

@@ -1,7 +1,7 @@
-#ifndef QUILLET_TESTS_UNITS_HARNESS_H
-#define QUILLET_TESTS_UNITS_HARNESS_H
+#ifndef QUILLET_TESTS_LAUNCHER_HARNESS_H
+#define QUILLET_TESTS_LAUNCHER_HARNESS_H
 
-// Test helpers for the launcher's unit tests, over the shared ones: output capture of the real
+// Test helpers for the launcher's tests, over the shared ones: output capture of the real
 // descriptors 1 and 2 in this process, and running code in a child process that may end with
 // exit().
 
@@ -14,9 +14,6 @@
 #include <string>
 
 #include "tests/common/TestSupport.h"
-
-// The number of blocks from the test allocator not yet freed.
-long oruLiveBlocks();
 
 namespace units {
 

@@ -12,8 +12,9 @@
 #include "launcher/catalogue.h"
 #include "launcher/launcher.h"
 #include "launcher/oru.h"
-#include "tests/launcher/units/fake_machine.h"
-#include "tests/launcher/units/harness.h"
+#include "tests/launcher-units/fake_machine.h"
+#include "tests/launcher-units/oru_allocator.h"
+#include "tests/launcher/harness.h"
 
 namespace {
 
