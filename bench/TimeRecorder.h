@@ -1,17 +1,55 @@
 #ifndef VORN_BENCH_TIMERECORDER_H
 #define VORN_BENCH_TIMERECORDER_H
 
-// A console reporter that also keeps the time per iteration of every benchmark it reports (CPU
-// time by default, steadier than wall time on a shared machine; real time for work done in other
-// processes), so that a benchmark program can print our figure beside its anchor's as a ratio
-// from the same run. With --benchmark_repetitions the median wins.
+// What every benchmark program shares:
+//  - TimeRecorder, a console reporter that also keeps the time per iteration of every benchmark
+//    it reports (CPU time by default, steadier than wall time on a shared machine; real time for
+//    work done in other processes), so that a program can set our figure beside its anchor's from
+//    the same run. With --benchmark_repetitions the median wins.
+//  - runBenchmarks, which runs the selected benchmarks through it, in colour only on a terminal.
+//  - RatioTable, the one summary table: per row our figure, the anchor's, the ratio ours / anchor
+//    (below 1: ours is faster, or smaller), the goal for it and whether it was met.
+// bench/vorn_config_cost.sh prints its rows in the same format (keep the two alike), and
+// scripts/bench.sh gathers the rows of every program, recognised by their leading "| ".
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+// One side of a comparison: a value and its unit, either a time ("ns", "us", "ms" or "s") or a
+// count of something else ("ins", "KiB"). A figure without a unit was not measured.
+struct Figure {
+  double value = 0;
+  std::string unit;
+
+  bool measured() const { return !unit.empty() && value > 0; }
+  // The value in the smallest unit of its kind (times in nanoseconds), so that figures in
+  // different time units compare.
+  double base() const {
+    static const struct {
+      const char *unit;
+      double scale;
+    } times[] = {{"ns", 1}, {"us", 1e3}, {"ms", 1e6}, {"s", 1e9}};
+    for (const auto &t : times)
+      if (unit == t.unit) return value * t.scale;
+    return value;
+  }
+  // "52345 ns", "851.0 us", "2.13 ns": three significant digits or more.
+  std::string text() const {
+    char out[48];
+    std::snprintf(out, sizeof out, value < 10 ? "%.2f %s" : value < 1000 ? "%.1f %s" : "%.0f %s",
+                  value, unit.c_str());
+    return out;
+  }
+};
 
 class TimeRecorder : public benchmark::ConsoleReporter {
 public:
@@ -32,53 +70,174 @@ public:
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  // The recorded time of the named benchmark, in its time unit, or 0 when it did not run.
-  double time(const std::string &name) const {
+  // The recorded time per iteration of the named benchmark; not measured when it did not run.
+  Figure figure(const std::string &name) const {
     auto it = figures.find(name);
-    return it == figures.end() ? 0 : it->second.time;
+    return it == figures.end() ? Figure() : it->second;
   }
-  // The time unit of the named benchmark ("ns", "us", "ms" or "s"), or "" when it did not run.
-  const char *unit(const std::string &name) const {
-    auto it = figures.find(name);
-    return it == figures.end() ? "" : it->second.unit;
-  }
-  // The anchor's time over ours (above 1: ours is faster), or 0 when either did not run.
-  double speedup(const std::string &ours, const std::string &anchor) const {
-    double o = time(ours), a = time(anchor);
-    return o > 0 && a > 0 ? a / o : 0;
+  void setColour(bool on) {
+    output_options_ = static_cast<OutputOptions>(on ? output_options_ | OO_Color
+                                                    : output_options_ & ~OO_Color);
   }
 
 private:
-  struct Figure {
-    double time = 0;
-    const char *unit = "";
-  };
   Clock clock;
   std::map<std::string, Figure> figures;
 };
 
+// Whether the console output may hold colour escapes. As the library decides for its own
+// reporter: --benchmark_color=auto|yes|no (the last one given), else $BENCHMARK_COLOR, else
+// auto, which means "when standard output is a terminal".
+inline bool colourWanted(int argc, char **argv) {
+  const char *env = std::getenv("BENCHMARK_COLOR");
+  std::string value = env ? env : "auto";
+  const char flag[] = "--benchmark_color=";
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], flag, sizeof flag - 1) == 0) value = argv[i] + sizeof flag - 1;
+  if (value == "auto") {
+    const char *term = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) && term && *term && std::strcmp(term, "dumb") != 0;
+  }
+  if (value.size() == 1) return std::isalnum(value[0] & 0xff) && !std::strchr("0fFnN", value[0]);
+  for (char &c : value) c = char(std::tolower(c & 0xff));
+  return value != "false" && value != "no" && value != "off";
+}
+
 // Takes Google Benchmark's options from the command line and runs the selected benchmarks
 // through `reporter`. False, after a message, when the command line holds an unknown argument.
 inline bool runBenchmarks(int &argc, char **argv, TimeRecorder &reporter) {
+  // The library applies --benchmark_color only to a reporter of its own making.
+  reporter.setColour(colourWanted(argc, argv));
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return false;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   return true;
 }
 
-// One summary line: our time and the anchor's with their unit, the ratio anchor / ours, and a
-// note (the target, and whether it was met). Nothing when either did not run.
-inline void printRatio(const TimeRecorder &rep, const char *ours, const char *anchor,
-                       const std::string &note) {
-  double o = rep.time(ours), a = rep.time(anchor);
-  if (o <= 0 || a <= 0) return;
-  std::printf("%-28s %10.1f %-2s  vs %-26s %10.1f %-2s  ratio %5.2f  (%s)\n", ours, o,
-              rep.unit(ours), anchor, a, rep.unit(anchor), a / o, note.c_str());
-}
+// What a row's ratio (ours / anchor) should be.
+class Goal {
+public:
+  static Goal none() { return Goal(Kind::None, 0, 0); }
+  static Goal atMost(double r) { return Goal(Kind::AtMost, 0, r); }
+  static Goal below(double r) { return Goal(Kind::Below, 0, r); }
+  static Goal between(double low, double high) { return Goal(Kind::Between, low, high); } // both included
 
-// "target TEXT: met" or "target TEXT: NOT met".
-inline std::string targetNote(const char *target, bool met) {
-  return std::string("target ") + target + (met ? ": met" : ": NOT met");
-}
+  bool exists() const { return kind != Kind::None; }
+  bool metBy(double ratio) const {
+    switch (kind) {
+    case Kind::AtMost:
+      return ratio <= high;
+    case Kind::Below:
+      return ratio < high;
+    case Kind::Between:
+      return ratio >= low && ratio <= high;
+    default:
+      return true;
+    }
+  }
+  // "<= 1.20", "< 1.00", "0.91 to 1.11" or "-".
+  std::string text() const {
+    char out[40];
+    switch (kind) {
+    case Kind::AtMost:
+      std::snprintf(out, sizeof out, "<= %.2f", high);
+      break;
+    case Kind::Below:
+      std::snprintf(out, sizeof out, "< %.2f", high);
+      break;
+    case Kind::Between:
+      std::snprintf(out, sizeof out, "%.2f to %.2f", low, high);
+      break;
+    default:
+      return "-";
+    }
+    return out;
+  }
+
+private:
+  enum class Kind { None, AtMost, Below, Between };
+  Goal(Kind kind, double low, double high) : kind(kind), low(low), high(high) {}
+  Kind kind;
+  double low, high;
+};
+
+// What a row measures ours against: the anchor's name, its figure, and the goal for ours / it.
+struct Anchor {
+  std::string name;
+  Figure figure;
+  Goal goal = Goal::none();
+};
+
+// One row of the summary. The anchor's columns (name, figure, ratio, goal, result) form one
+// block, so that a row against two anchors would carry a second block beside the first.
+struct RatioRow {
+  std::string label;
+  Figure ours;
+  Anchor anchor;
+};
+
+// The summary table. The format, which bench/vorn_config_cost.sh copies:
+//   "| %-30s %12s  %-26s %12s  %11s  %-12s  %s\n"
+// with the label, our figure, the anchor's name and figure, ours / anchor (two decimals; two
+// significant digits below 0.1), the goal and "met" / "NOT met" ("-" for both without a goal),
+// under the header line that headerLine() makes. Rows missing a figure (a benchmark filtered
+// out) are left out.
+class RatioTable {
+public:
+  // `caption` says what the figures are (e.g. "CPU time per 1000 items"); it is printed, unmarked,
+  // above the header.
+  explicit RatioTable(std::string caption) : caption(std::move(caption)) {}
+
+  void add(RatioRow row) { rows.push_back(std::move(row)); }
+  // The row "ours against anchor" from the times `recorder` holds for the two benchmarks.
+  void add(const TimeRecorder &recorder, const std::string &label, const std::string &ours,
+           const std::string &anchorName, const std::string &anchor, Goal goal = Goal::none()) {
+    add({label, recorder.figure(ours), {anchorName, recorder.figure(anchor), goal}});
+  }
+  // The same, labelled and named by the benchmarks' own names.
+  void add(const TimeRecorder &recorder, const std::string &ours, const std::string &anchor,
+           Goal goal = Goal::none()) {
+    add(recorder, ours, ours, anchor, anchor, goal);
+  }
+
+  static std::string headerLine() {
+    return line({"what", "ours", "anchor", "its figure", "ours/anchor", "goal",
+                 "result   (ratio below 1: ours is faster or smaller)"});
+  }
+
+  // Nothing when no row has both figures.
+  void print() const {
+    std::vector<std::string> lines;
+    for (const RatioRow &r : rows) {
+      const Anchor &a = r.anchor;
+      if (!r.ours.measured() || !a.figure.measured()) continue;
+      double ratio = r.ours.base() / a.figure.base();
+      char ratioText[32];
+      std::snprintf(ratioText, sizeof ratioText, ratio < 0.1 ? "%.2g" : "%.2f", ratio);
+      const char *result = !a.goal.exists() ? "-" : a.goal.metBy(ratio) ? "met" : "NOT met";
+      lines.push_back(line({r.label, r.ours.text(), a.name, a.figure.text(), ratioText,
+                            a.goal.text(), result}));
+    }
+    if (lines.empty()) return;
+    std::printf("\nSummary, %s:\n%s\n", caption.c_str(), headerLine().c_str());
+    for (const std::string &l : lines) std::printf("%s\n", l.c_str());
+    std::fflush(stdout);
+  }
+
+private:
+  static std::string line(const std::vector<std::string> &c) {
+    const char format[] = "| %-30s %12s  %-26s %12s  %11s  %-12s  %s";
+    int n = std::snprintf(nullptr, 0, format, c[0].c_str(), c[1].c_str(), c[2].c_str(),
+                          c[3].c_str(), c[4].c_str(), c[5].c_str(), c[6].c_str());
+    std::string out(size_t(n) + 1, '\0');
+    std::snprintf(&out[0], out.size(), format, c[0].c_str(), c[1].c_str(), c[2].c_str(),
+                  c[3].c_str(), c[4].c_str(), c[5].c_str(), c[6].c_str());
+    out.resize(size_t(n));
+    return out;
+  }
+
+  std::string caption;
+  std::vector<RatioRow> rows;
+};
 
 #endif

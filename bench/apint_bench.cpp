@@ -10,7 +10,7 @@
 //  - 1024 and 4096 bits: multiply (a copy, then *=) and divide (quotient and remainder of a value
 //    by one of half its width into outputs of the right width) against mpz_mul and mpz_tdiv_qr
 //    into preallocated results. APInt's product wraps at the width; mpz's is the full one.
-// A summary prints each figure of ours beside its anchor's, as ours/anchor, with the target.
+// The summary table sets each figure of ours beside its anchor's, with the goal for the ratio.
 
 #include "support/apint/APInt.h"
 
@@ -19,7 +19,6 @@
 
 #include "bench/TimeRecorder.h"
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -345,14 +344,17 @@ void bigMpz(benchmark::State &state, uint32_t width, Op op) {
   }
 }
 
-struct Row {
-  std::string what, ours, anchor, target;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
-  std::vector<Row> rows;
+  // The summary's rows: label, the benchmarks' common stem (ours ends in "/APInt", the anchor's
+  // in "/" and its name), the anchor's name and the goal.
+  struct Pair {
+    std::string label, stem;
+    const char *anchor;
+    Goal goal;
+  };
+  std::vector<Pair> pairs;
   // Inline values: in local variables, each operation taking the previous result (the value
   // stays in registers, the width is known only at run time), and element by element over arrays
   // (the values in memory, each carrying its width).
@@ -367,7 +369,7 @@ int main(int argc, char **argv) {
     std::string base = std::string("inline64/") + o.name;
     benchmark::RegisterBenchmark((base + "/APInt").c_str(), inlineAPInt, o.op);
     benchmark::RegisterBenchmark((base + "/uint64_t").c_str(), inlinePlain, o.op);
-    rows.push_back({base + " (1024)", base + "/APInt", base + "/uint64_t", "<= 1.50"});
+    pairs.push_back({base + " (1024)", base, "uint64_t", Goal::atMost(1.5)});
   }
   const struct {
     Op op;
@@ -379,28 +381,23 @@ int main(int argc, char **argv) {
       std::string base = "wide" + std::to_string(width) + "/" + o.name;
       benchmark::RegisterBenchmark((base + "/APInt").c_str(), wideAPInt, width, o.op);
       benchmark::RegisterBenchmark((base + "/mpz").c_str(), wideMpz, width, o.op);
-      rows.push_back({base + " (64)", base + "/APInt", base + "/mpz", "< 1.00"});
+      pairs.push_back({base + " (64)", base, "mpz", Goal::below(1)});
     }
   for (uint32_t width : {1024u, 4096u})
     for (Op op : {Op::mul, Op::div}) {
       std::string base = "big" + std::to_string(width) + (op == Op::mul ? "/multiply" : "/divide");
       benchmark::RegisterBenchmark((base + "/APInt").c_str(), bigAPInt, width, op);
       benchmark::RegisterBenchmark((base + "/mpz").c_str(), bigMpz, width, op);
-      rows.push_back({base, base + "/APInt", base + "/mpz", width == 1024 ? "<= 4.00" : "-"});
+      pairs.push_back({base, base, "mpz", width == 1024 ? Goal::atMost(4) : Goal::none()});
     }
 
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
-  // Ratios below 1 mean APInt is faster than its anchor.
-  std::printf("\n%-28s %12s %12s %12s %8s\n", "(CPU ns per iteration)", "APInt", "anchor",
-              "APInt/anchor", "target");
-  for (const Row &r : rows) {
-    double ours = reporter.time(r.ours), anchor = reporter.time(r.anchor);
-    if (ours <= 0 || anchor <= 0) continue;
-    std::printf("%-28s %12.1f %12.1f %12.2f %8s\n", r.what.c_str(), ours, anchor, ours / anchor,
-                r.target.c_str());
-  }
+  RatioTable table("CPU time per iteration (of the number of operations in brackets)");
+  for (const Pair &p : pairs)
+    table.add(reporter, p.label, p.stem + "/APInt", p.anchor, p.stem + "/" + p.anchor, p.goal);
+  table.print();
   benchmark::Shutdown();
   return 0;
 }

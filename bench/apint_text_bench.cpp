@@ -1,8 +1,8 @@
 // APInt text conversion beside GMP's, in one run: writing 64-, 256- and 4096-bit values in radix
 // 10 and 16 (appendText into a reused buffer against mpz_get_str into a preallocated one) and
 // reading them back (parseText into a value of the width against mpz_set_str into a preallocated
-// mpz). Each loop round converts 64 different values. A summary prints each figure of ours
-// beside GMP's, as ours/GMP (below 1: APInt is faster), with the target.
+// mpz). Each loop round converts 64 different values. The summary table sets each figure of ours
+// beside GMP's, with the goal for the ratio.
 
 #include "support/apint/APInt.h"
 
@@ -11,7 +11,6 @@
 
 #include "bench/TimeRecorder.h"
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -106,37 +105,35 @@ void readMpz(benchmark::State &state, uint32_t width, uint32_t radix) {
   mpz_clear(value);
 }
 
-struct Row {
-  std::string what, ours, anchor, target;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
-  std::vector<Row> rows;
+  // The summary's rows: label, the benchmarks' common stem (ours ends in "/APInt", GMP's in
+  // "/mpz") and the goal.
+  struct Pair {
+    std::string label, stem;
+    Goal goal;
+  };
+  std::vector<Pair> pairs;
   for (uint32_t width : {64u, 256u, 4096u})
     for (uint32_t radix : {10u, 16u}) {
-      std::string target = width == 4096 ? "-" : "< 1.00";
+      Goal goal = width == 4096 ? Goal::none() : Goal::below(1);
       std::string base = std::to_string(width) + "/radix" + std::to_string(radix);
       benchmark::RegisterBenchmark(("write" + base + "/APInt").c_str(), writeAPInt, width, radix);
       benchmark::RegisterBenchmark(("write" + base + "/mpz").c_str(), writeMpz, width, radix);
       benchmark::RegisterBenchmark(("read" + base + "/APInt").c_str(), readAPInt, width, radix);
       benchmark::RegisterBenchmark(("read" + base + "/mpz").c_str(), readMpz, width, radix);
       for (std::string op : {"write", "read"})
-        rows.push_back({op + base + " (64)", op + base + "/APInt", op + base + "/mpz", target});
+        pairs.push_back({op + base, op + base, goal});
     }
 
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
-  std::printf("\n%-28s %12s %12s %12s %8s\n", "(CPU ns per iteration)", "APInt", "GMP", "APInt/GMP",
-              "target");
-  for (const Row &r : rows) {
-    double ours = reporter.time(r.ours), anchor = reporter.time(r.anchor);
-    if (ours <= 0 || anchor <= 0) continue;
-    std::printf("%-28s %12.1f %12.1f %12.2f %8s\n", r.what.c_str(), ours, anchor, ours / anchor,
-                r.target.c_str());
-  }
+  RatioTable table("CPU time per iteration (of 64 conversions)");
+  for (const Pair &p : pairs)
+    table.add(reporter, p.label, p.stem + "/APInt", "mpz", p.stem + "/mpz", p.goal);
+  table.print();
   benchmark::Shutdown();
   return 0;
 }

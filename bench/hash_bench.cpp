@@ -1,7 +1,7 @@
 // Hashing throughput: hashBytes against std::hash<std::string_view> (the standard library's hash
 // of a byte range) on inputs of 8, 16, 64, 1024 and 1 MiB random bytes, starting at an odd
-// address so that neither side gets aligned reads for free. A summary prints both per size, as a
-// ratio from the same run.
+// address so that neither side gets aligned reads for free. The summary table sets both side by
+// side per size.
 
 #include "support/text/Hashing.h"
 
@@ -9,7 +9,6 @@
 
 #include "bench/TimeRecorder.h"
 
-#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -65,14 +64,9 @@ int main(int argc, char **argv) {
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
-  // Ratios above 1 mean hashBytes is faster than the anchor.
-  std::printf("\n%-12s %16s %16s %12s\n", "(CPU ns)", "hashBytes", "std::hash", "anchor/ours");
-  for (size_t n : kSizes) {
-    double o = reporter.time(name("hashBytes", n));
-    double a = reporter.time(name("std::hash", n));
-    if (o <= 0) continue;
-    std::printf("%-12zu %16.2f %16.2f %12.2f\n", n, o, a, a / o);
-  }
+  RatioTable table("CPU time per hash of the number of bytes after the slash");
+  for (size_t n : kSizes) table.add(reporter, name("hashBytes", n), name("std::hash", n));
+  table.print();
   benchmark::Shutdown();
   return 0;
 }

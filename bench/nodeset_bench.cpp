@@ -2,8 +2,8 @@
 // hashWords, in one run: each loop round starts from an empty set and adds 10^5 distinct
 // profiles of 2 to 12 words (the nodes exist beforehand, as they would in a program; the standard
 // set builds each vector from the same words), then looks each up again through findOrAdd /
-// insert, which now find it. A summary prints our time beside the standard set's as std/ours
-// (above 1: NodeSet is faster), with the target.
+// insert, which now find it. The summary table sets our time beside the standard set's, with the
+// goal for the ratio.
 
 #include "support/text/NodeSet.h"
 
@@ -11,7 +11,6 @@
 
 #include "bench/TimeRecorder.h"
 
-#include <cstdio>
 #include <random>
 #include <unordered_set>
 #include <vector>
@@ -92,9 +91,9 @@ BENCHMARK(FindOrAdd_unordered_set)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv) {
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
-  std::printf("\nPer round of 10^5 adds and 10^5 finds (anchor time / our time):\n");
-  printRatio(reporter, "FindOrAdd_NodeSet", "FindOrAdd_unordered_set",
-             targetNote("faster", reporter.speedup("FindOrAdd_NodeSet", "FindOrAdd_unordered_set") > 1));
+  RatioTable table("CPU time per round of 10^5 adds and 10^5 finds");
+  table.add(reporter, "FindOrAdd_NodeSet", "FindOrAdd_unordered_set", Goal::below(1));
+  table.print();
   benchmark::Shutdown();
   return 0;
 }

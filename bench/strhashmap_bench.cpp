@@ -2,7 +2,8 @@
 // StrHashMap against std::unordered_map<std::string, ...>. Each iteration looks every key up once
 // (all hits), and once more with a key that misses. Two ways of asking: with keys already held as
 // the map's key type (std::string for the anchor, StrView for ours), and from C strings, as the
-// catalogue and the command line hold them. A summary prints the ratios.
+// catalogue and the command line hold them. The summary table sets each figure beside the
+// anchor's.
 
 #include "support/text/StrHashMap.h"
 
@@ -10,7 +11,6 @@
 
 #include "bench/TimeRecorder.h"
 
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -150,14 +150,9 @@ int main(int argc, char **argv) {
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
-  // Ratios above 1 mean StrHashMap is faster than the anchor.
-  std::printf("\n%-28s %14s %14s %10s\n", "(CPU ns per iteration)", "StrHashMap", "unordered_map",
-              "anchor/ours");
-  for (const Pair &p : pairs) {
-    double ours = reporter.time(p.ours), anchor = reporter.time(p.anchor);
-    if (ours <= 0) continue;
-    std::printf("%-28s %14.1f %14.1f %10.2f\n", p.what, ours, anchor, anchor / ours);
-  }
+  RatioTable table("CPU time per iteration");
+  for (const Pair &p : pairs) table.add(reporter, p.what, p.ours, "unordered_map", p.anchor);
+  table.print();
   benchmark::Shutdown();
   return 0;
 }

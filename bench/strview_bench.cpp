@@ -4,8 +4,7 @@
 // find is measured against std::string_view::find and memmem, rfind against
 // std::string_view::rfind, count against loops of std::string_view::find and of memmem that step
 // one byte past each match (overlapping matches count, as in StrView::count). After the usual
-// per-benchmark lines a summary prints each figure of ours beside its anchors' from the same run,
-// as ratios.
+// per-benchmark lines the summary table sets each figure of ours beside each of its anchors'.
 
 #include "support/text/StrView.h"
 
@@ -192,22 +191,6 @@ void benchFindFirstOf(benchmark::State &state, const SearchCase *c, bool ours) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(at));
 }
 
-// One line of the summary: our time, the anchors' and their ratios to ours ("-" where a group
-// has no second anchor).
-void printRow(const TimeRecorder &reporter, const std::string &group, const char *second,
-              const char *third) {
-  double ours = reporter.time(group + "/StrView");
-  if (ours <= 0) return;
-  double a = reporter.time(group + "/" + second);
-  std::printf("%-22s %10.0f %12.0f", group.c_str(), ours, a);
-  if (third) {
-    double b = reporter.time(group + "/" + third);
-    std::printf(" %12.0f %10.2f %10.2f\n", b, a / ours, b / ours);
-  } else {
-    std::printf(" %12s %10.2f %10s\n", "-", a / ours, "-");
-  }
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -254,14 +237,22 @@ int main(int argc, char **argv) {
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
-  // Ratios above 1 mean StrView is faster than the anchor. The anchors of count are loops of
-  // the anchor's find, restarted one byte past each match.
-  std::printf("\n%-22s %10s %12s %12s %10s %10s\n", "1 MiB (CPU ns)", "StrView", "string_view",
-              "memmem", "sv/ours", "memmem/ours");
-  for (const std::string &g : groups) printRow(reporter, "find/" + g, "string_view", "memmem");
-  for (const std::string &g : groups) printRow(reporter, "rfind/" + g, "string_view", nullptr);
-  for (const std::string &g : groups) printRow(reporter, "count/" + g, "string_view", "memmem");
-  for (const char *g : setGroups) printRow(reporter, g, "string_view", nullptr);
+  // The anchors of count are loops of the anchor's find, restarted one byte past each match.
+  RatioTable table("1 MiB of text, CPU time per search");
+  auto add = [&](const std::string &group, const char *anchor) {
+    table.add(reporter, group, group + "/StrView", anchor, group + "/" + anchor);
+  };
+  for (const std::string &g : groups) {
+    add("find/" + g, "string_view");
+    add("find/" + g, "memmem");
+  }
+  for (const std::string &g : groups) add("rfind/" + g, "string_view");
+  for (const std::string &g : groups) {
+    add("count/" + g, "string_view");
+    add("count/" + g, "memmem");
+  }
+  for (const char *g : setGroups) add(g, "string_view");
+  table.print();
   benchmark::Shutdown();
   return 0;
 }

@@ -92,7 +92,6 @@ instructions() {
 }
 
 declare -A ins wall rss
-names=(floor vorn-config pkgconf)
 ins[floor]=$(instructions "$work/floor")
 ins[vorn-config]=$(instructions "$tool" --cxxflags --ldflags --libs all)
 ins[pkgconf]=$(PKG_CONFIG_PATH=$work/pc instructions "$pkgconf_bin" --cflags --libs demo)
@@ -100,15 +99,31 @@ read -r wall[floor] rss[floor] < <("$work/measure" "$runs" "$work/floor")
 read -r wall[vorn-config] rss[vorn-config] < <("$work/measure" "$runs" "$tool" --cxxflags --ldflags --libs all)
 read -r wall[pkgconf] rss[pkgconf] < <(PKG_CONFIG_PATH=$work/pc "$work/measure" "$runs" "$pkgconf_bin" --cflags --libs demo)
 
-echo "whole-process cost of one query (instructions: callgrind, exec to exit; wall: mean of $runs runs)"
-printf "%-14s %14s %10s %10s %10s %12s %10s\n" program instructions "/ floor" "wall us" "/ floor" "peak RSS KiB" "/ floor"
-for n in "${names[@]}"; do
-  awk -v n="$n" -v i="${ins[$n]}" -v fi="${ins[floor]}" -v w="${wall[$n]}" -v fw="${wall[floor]}" \
-      -v r="${rss[$n]}" -v fr="${rss[floor]}" \
-      'BEGIN { printf "%-14s %14d %10.2f %10d %10.2f %12d %10.2f\n", n, i, i / fi, w, w / fw, r, r / fr }'
-done
-awk -v v="${ins[vorn-config]}" -v f="${ins[floor]}" -v p="${ins[pkgconf]}" -v vr="${rss[vorn-config]}" -v fr="${rss[floor]}" 'BEGIN {
-  printf "vorn-config / floor instructions: %.2f (target at most 2)\n", v / f
-  printf "vorn-config / pkgconf instructions: %.2f (target below 1)\n", v / p
-  printf "vorn-config / floor peak memory: %.2f (target at most 1.10)\n", vr / fr
-}'
+# The summary table, in the format of RatioTable in bench/TimeRecorder.h (keep the two alike).
+line() { printf '| %-30s %12s  %-26s %12s  %11s  %-12s  %s\n' "$@"; }
+# row LABEL OURS ANCHOR_NAME ANCHOR UNIT GOAL: ours against the anchor's figure of the same unit,
+# with the goal for ours / anchor ("<= X.XX", "< X.XX" or "-").
+row() {
+  local fields figure figure_anchor ratio result
+  fields=$(awk -v o="$2" -v a="$4" -v u="$5" -v g="$6" '
+    function figure(v) { return sprintf(v < 10 ? "%.2f %s" : v < 1000 ? "%.1f %s" : "%.0f %s", v, u) }
+    BEGIN {
+      r = o / a
+      split(g, goal, " ")
+      result = g == "-" ? "-" : (goal[1] == "<=" ? r <= goal[2] + 0 : r < goal[2] + 0) ? "met" : "NOT met"
+      printf "%s\t%s\t%s\t%s\n", figure(o), figure(a), sprintf(r < 0.1 ? "%.2g" : "%.2f", r), result
+    }')
+  IFS=$'\t' read -r figure figure_anchor ratio result <<<"$fields"
+  line "$1" "$figure" "$3" "$figure_anchor" "$ratio" "$6" "$result"
+}
+
+echo
+echo "Summary, whole-process cost of one query (instructions: callgrind, exec to exit; wall time: mean of $runs runs):"
+line what ours anchor "its figure" ours/anchor goal "result   (ratio below 1: ours is faster or smaller)"
+v=vorn-config
+row "$v instructions" "${ins[$v]}" floor "${ins[floor]}" ins "<= 2.00"
+row "$v instructions" "${ins[$v]}" pkgconf "${ins[pkgconf]}" ins "< 1.00"
+row "$v wall time" "${wall[$v]}" floor "${wall[floor]}" us -
+row "$v wall time" "${wall[$v]}" pkgconf "${wall[pkgconf]}" us -
+row "$v peak RSS" "${rss[$v]}" floor "${rss[floor]}" KiB "<= 1.10"
+row "$v peak RSS" "${rss[$v]}" pkgconf "${rss[pkgconf]}" KiB -
