@@ -65,7 +65,7 @@ void *BumpAllocator::allocateSlow(size_t size, size_t alignment) {
   if (!currentSlab) {
     startNewSlab();
     uintptr_t p = alignUp(cur, alignment);
-    if (p <= end && size <= end - p) {
+    if (p >= cur && p <= end && size <= end - p) {
       cur = p + size;
       bytesAllocated += size;
       return reinterpret_cast<void *>(p);

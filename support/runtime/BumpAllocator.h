@@ -75,8 +75,9 @@ public:
     if (alignment == 0) alignment = 1;
     uintptr_t p = (cur + alignment - 1) & (0 - uintptr_t(alignment));
     // Without a current slab cur and end are 0, so only an empty request could fit; the slow
-    // path starts the first slab.
-    if (currentSlab && p <= end && size <= end - p) {
+    // path starts the first slab. A large alignment of a slab high in the address space wraps p
+    // round to a low address, which p >= cur turns away.
+    if (currentSlab && p >= cur && p <= end && size <= end - p) {
       cur = p + size;
       bytesAllocated += size;
       return reinterpret_cast<void *>(p);

@@ -250,6 +250,32 @@ TEST(BumpAllocator, RefusedSlabsEndTheProcess) {
                              "to 2147483648 does not fit a slab\n");
 }
 
+TEST(BumpAllocator, LargeAlignmentOfAHighSlabIsRefused) {
+  if (sizeof(uintptr_t) > 4) GTEST_SKIP() << "an aligned address wraps round only in 32 bits";
+  {
+    HighSlabSource probe;
+    vorn::Slab *slab = probe.allocateSlab(4096);
+    if (!slab) GTEST_SKIP() << "no free place at 3 GiB or above";
+    probe.deallocateSlab(slab);
+  }
+  // Rounded up to 2 GiB, an address above 2 GiB wraps to 0, which once passed for a fit: the
+  // request "succeeded" with a null block. Both with the slab in place (the inline path) and as
+  // the first request (the slab is taken first).
+  for (bool warm : {true, false}) {
+    testsupport::ChildResult r = testsupport::runInChild([warm] {
+      HighSlabSource source;
+      BumpAllocator pool(4096, 4096, source);
+      if (warm) pool.allocate(8);
+      void *block = pool.allocate(size_t(1) << 31, size_t(1) << 31);
+      return block ? 3 : 2;
+    });
+    EXPECT_EQ(r.status, 1) << "warm " << warm;
+    EXPECT_EQ(r.err, "VORN ERROR: Allocation failed: a request of 2147483648 bytes aligned "
+                     "to 2147483648 does not fit a slab\n")
+        << "warm " << warm;
+  }
+}
+
 TEST(BumpAllocator, HeapSourceRefusalEndsTheProcess) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's allocator reports an impossible request itself";

@@ -34,4 +34,12 @@ public:
   void deallocateSlab(vorn::Slab *slab) override;
 };
 
+// Maps its slabs at fixed places high in a 32-bit address space (3 GiB and above), where
+// rounding an address up to a large alignment wraps round to a low one; null when none is free.
+class HighSlabSource final : public vorn::SlabSource {
+public:
+  vorn::Slab *allocateSlab(uint32_t size) override;
+  void deallocateSlab(vorn::Slab *slab) override;
+};
+
 #endif
