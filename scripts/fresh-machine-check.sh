@@ -86,8 +86,15 @@ step() { # step NAME: prints the step's heading
   echo "== $1 ($(date +%H:%M:%S))"
 }
 
+# waited COMMAND...: runs the command in the background and waits for it, so that a signal to this
+# script is acted on at once (bash defers its traps until a foreground command ends).
+waited() {
+  "$@" &
+  wait $!
+}
+
 step "debootstrap: a minimal Debian 12 in $root"
-if ! debootstrap --variant=minbase --include=git,ca-certificates bookworm "$root" "$mirror" \
+if ! waited debootstrap --variant=minbase --include=git,ca-certificates bookworm "$root" "$mirror" \
     >"$logs/debootstrap.log" 2>&1; then
   tail -20 "$logs/debootstrap.log" >&2
   echo "fresh-machine-check: debootstrap failed (log: $logs/debootstrap.log)" >&2
@@ -126,7 +133,7 @@ declare -A status
 run() {
   local name=$1 command=$2 start=$SECONDS
   step "$command"
-  chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  waited chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 TERM=dumb /bin/bash -c "cd /root/vorn && $command" >"$logs/$name.log" 2>&1
   status[$name]=$?
   echo "$command: exit status ${status[$name]} after $(((SECONDS - start) / 60)) min (log: $logs/$name.log)"
