@@ -17,6 +17,9 @@ packages=(
   "zlib1g-dev:$native" "libminizip-dev:$native" "libbenchmark-dev:$native" "libgmp-dev:$native"
   "libcap-dev:$native"
   valgrind
+  # packaging and the toolkit's consumers: the Debian package, its checks, the manual pages and
+  # the shell completion
+  dpkg-dev lintian groff-base bash-completion
   # mutates the launcher's file inputs in the stress tests
   zzuf
 )
