@@ -254,4 +254,36 @@ TEST(InstalledToolkit, PackagesAnswerWhatVornConfigAnswers) {
   EXPECT_NE(said.find("which cannot link it."), std::string::npos) << other.err;
 }
 
+#ifdef VORN_PACKAGE_SCRIPT
+// The Debian package of this build, made by scripts/package.sh (which fails on a lintian error)
+// and extracted into a temporary root: its vorn-config answers for that root, and the demo
+// client builds against it in each of the three ways.
+TEST(PackagedToolkit, ExtractedBuildsClientsEveryWay) {
+  TempDir tmp;
+  RunResult package = run("/bin/bash", {VORN_PACKAGE_SCRIPT, "--build-dir", VORN_BINARY_DIR, "--output-dir", tmp.path()});
+  ASSERT_EQ(package.status, 0) << package.out << package.err;
+  std::string version = run(VORN_CONFIG_EXE, {"--version"}).out;
+  ASSERT_FALSE(version.empty());
+  version.pop_back();
+  const std::string deb = tmp.path() + "/vorn-toolkit_" + version + "-"; // then the revision
+  std::string file;
+  DIR *d = opendir(tmp.path().c_str());
+  ASSERT_NE(d, nullptr);
+  while (dirent *e = readdir(d))
+    if (std::string(e->d_name).find(".deb") != std::string::npos) file = tmp.path() + "/" + e->d_name;
+  closedir(d);
+  ASSERT_EQ(file.compare(0, deb.size(), deb), 0) << file;
+  EXPECT_EQ(file.substr(file.size() - 9), "_i386.deb");
+
+  const std::string root = tmp.path() + "/root";
+  RunResult extract = run("/usr/bin/dpkg-deb", {"-x", file, root});
+  ASSERT_EQ(extract.status, 0) << extract.err;
+  for (const char *doc : {"/usr/share/doc/vorn-toolkit/copyright", "/usr/share/doc/vorn-toolkit/changelog.Debian.gz",
+                          "/usr/share/man/man1/vorn-config.1.gz", "/usr/share/bash-completion/completions/vorn-config"})
+    EXPECT_TRUE(exists(root + doc)) << doc;
+  EXPECT_EQ(run(root + "/usr/bin/vorn-config", {"--prefix"}).out, root + "/usr\n");
+  buildClientsEveryWay(root + "/usr", tmp.path() + "/clients");
+}
+#endif
+
 } // namespace
