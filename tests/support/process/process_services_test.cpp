@@ -29,9 +29,20 @@ SysTime fromTimeval(const struct timeval &tv) {
   return SysTime(int64_t(tv.tv_sec), int32_t(tv.tv_usec) * 1000);
 }
 
+// Spends user time until the kernel has charged the process some: with tick-based accounting a
+// fixed short loop may be charged nothing (seen on a fast native build). Gives up after about ten
+// seconds of wall time.
 void burnCpu() {
   volatile uint64_t x = 0;
-  for (uint64_t i = 0; i < 3000000; ++i) x = x + i * i;
+  struct timeval start, now;
+  gettimeofday(&start, nullptr);
+  for (;;) {
+    for (uint64_t i = 0; i < 3000000; ++i) x = x + i * i;
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    gettimeofday(&now, nullptr);
+    if (usage.ru_utime.tv_sec > 0 || usage.ru_utime.tv_usec > 0 || now.tv_sec - start.tv_sec > 10) return;
+  }
 }
 
 #define EXPECT_CHILD_OK(result)                                                                    \
