@@ -3,11 +3,13 @@
 #include <cstdlib>
 #include <pthread.h>
 
+#include "support/runtime/Allocation.h"
+
 namespace vorn {
 
 // The platform mutex lives on the heap so that this header does not need the platform's.
 Mutex::Mutex(bool recursive) {
-  auto *m = static_cast<pthread_mutex_t *>(std::malloc(sizeof(pthread_mutex_t)));
+  auto *m = static_cast<pthread_mutex_t *>(safeMalloc(sizeof(pthread_mutex_t)));
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
   pthread_mutexattr_settype(&attributes,

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "support/runtime/Allocation.h"
+
 namespace vorn {
 
 void InlineVectorBase::grow(void *inlineStorage, size_t minBytes, size_t elementSize) {
@@ -10,10 +12,10 @@ void InlineVectorBase::grow(void *inlineStorage, size_t minBytes, size_t element
   if (newBytes < minBytes) newBytes = minBytes;
   void *block;
   if (first == inlineStorage) {
-    block = std::malloc(newBytes);
+    block = safeMalloc(newBytes);
     if (used) std::memcpy(block, first, used);
   } else {
-    block = std::realloc(first, newBytes);
+    block = safeRealloc(first, newBytes);
   }
   first = block;
   last = static_cast<char *>(block) + used;

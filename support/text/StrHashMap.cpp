@@ -25,7 +25,7 @@ void StrHashMapBase::allocateTable(uint32_t count) {
   // One block: count + 1 bucket pointers, then count + 1 hash slots; calloc leaves every bucket
   // empty.
   table = static_cast<StrHashEntryBase **>(
-      std::calloc(size_t(count) + 1, sizeof(StrHashEntryBase *) + sizeof(uint32_t)));
+      safeCalloc(size_t(count) + 1, sizeof(StrHashEntryBase *) + sizeof(uint32_t)));
   table[count] = endMarker();
   bucketCount = count;
   liveCount = 0;
@@ -86,7 +86,7 @@ void StrHashMapBase::resizeIfNeeded() {
 
 void StrHashMapBase::rebuild(uint32_t newCount) {
   StrHashEntryBase **fresh = static_cast<StrHashEntryBase **>(
-      std::calloc(size_t(newCount) + 1, sizeof(StrHashEntryBase *) + sizeof(uint32_t)));
+      safeCalloc(size_t(newCount) + 1, sizeof(StrHashEntryBase *) + sizeof(uint32_t)));
   uint32_t *freshHashes = reinterpret_cast<uint32_t *>(fresh + newCount + 1);
   fresh[newCount] = endMarker();
   const uint32_t *oldHashes = hashSlots();

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "support/runtime/Allocation.h"
 #include "support/text/StrView.h"
 
 namespace vorn {
@@ -38,7 +39,7 @@ public:
   // Allocates an entry holding a copy of `key` and a value-initialised value.
   static StrHashEntry *create(StrView key) {
     uint32_t n = key.size();
-    void *block = std::malloc(sizeof(StrHashEntry) + n + 1);
+    void *block = safeMalloc(sizeof(StrHashEntry) + n + 1);
     StrHashEntry *e = new (block) StrHashEntry(n);
     char *chars = static_cast<char *>(block) + sizeof(StrHashEntry);
     if (n) std::memcpy(chars, key.data(), n);

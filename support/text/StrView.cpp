@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/runtime/Allocation.h"
 #include "support/text/StrSearch.h"
 
 namespace vorn {
@@ -207,7 +208,7 @@ uint32_t StrView::levenshteinDistance(StrView other, bool withSubstitutions,
   uint32_t local[64];
   uint32_t *heap = nullptr;
   uint32_t *rows = local;
-  if (2 * (n + 1) > 64) rows = heap = static_cast<uint32_t *>(std::malloc(2 * (n + 1) * sizeof(uint32_t)));
+  if (2 * (n + 1) > 64) rows = heap = static_cast<uint32_t *>(safeMalloc(2 * (n + 1) * sizeof(uint32_t)));
   uint32_t *previous = rows;
   uint32_t *current = rows + (n + 1);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "support/process/Signals.h"
+#include "support/runtime/Allocation.h"
 #include "support/runtime/FatalError.h"
 #include "support/streams/FdOutStream.h"
 #include "support/streams/StdStreams.h"
@@ -234,4 +236,50 @@ TEST(FatalError, UnreachableAbortsWithItsText) {
   EXPECT_EQ(withoutEmulatorNote(placed.err), "M\nUNREACHABLE executed at F:42!\n");
   // The text goes through the debug stream, which is the unbuffered standard error stream.
   EXPECT_EQ(&debugStream(), &stderrStream());
+}
+
+TEST(FatalError, AFatalErrorWhileReportingOneEndsAtOnce) {
+  // A handler that fails in turn (running out of memory, say) must not start the report over
+  // without end: the second reason is written as it is and the process ends with status 1.
+  ChildResult r = runInChild([]() -> int {
+    setFatalHandler([](void *, const std::string &reason, bool) { fatalError(Twine("while reporting: ") + reason); },
+                    nullptr);
+    fatalError("first");
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "VORN ERROR: while reporting: first\n");
+}
+
+TEST(Allocation, RefusedBlocksEndInTheFatalErrorMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator reports an impossible request itself";
+#endif
+  // Requests that no heap can serve: the library's allocations and the C++ allocator (through
+  // the new-handler the fatal-error module installs) end with the message and status 1, never
+  // with a null block or an uncaught exception.
+  static volatile size_t huge = SIZE_MAX - 4096;
+  const std::string hugeText = std::to_string(uint64_t(SIZE_MAX - 4096));
+  struct Case {
+    const char *name;
+    int (*body)();
+    std::string err;
+  } cases[] = {
+      {"safeMalloc", [] { return safeMalloc(huge) ? 2 : 3; },
+       "VORN ERROR: Allocation failed: no memory for " + hugeText + " bytes\n"},
+      {"safeRealloc", [] { return safeRealloc(safeMalloc(8), huge) ? 2 : 3; },
+       "VORN ERROR: Allocation failed: no memory for " + hugeText + " bytes\n"},
+      {"safeCalloc", [] { return safeCalloc(huge, 1) ? 2 : 3; },
+       "VORN ERROR: Allocation failed: no memory for " + hugeText + " bytes\n"},
+      {"new", [] {
+         static char *volatile kept; // so that the allocation cannot be left out
+         kept = new char[huge];
+         return kept ? 2 : 3;
+       },
+       "VORN ERROR: Allocation failed: the C++ allocator found no memory\n"},
+  };
+  for (const Case &c : cases) {
+    ChildResult r = runInChild(c.body);
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+  }
 }
