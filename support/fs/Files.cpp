@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/runtime/Allocation.h"
+
 namespace vorn {
 namespace files {
 
@@ -122,9 +124,9 @@ std::string executablePathFrom(const char *argv0, const char *selfLink) {
   if (!exists(selfLink, linkExists) && linkExists) {
     char target[4096];
     ssize_t length = ::readlink(selfLink, target, sizeof(target));
-    // A target that fills the whole buffer may have been cut.
-    if (length < 0 || size_t(length) >= sizeof(target)) return std::string();
-    return std::string(target, size_t(length));
+    if (length >= 0 && size_t(length) < sizeof(target)) return std::string(target, size_t(length));
+    // A link that cannot be read (or whose target fills the whole buffer, and may have been cut)
+    // tells nothing: argv[0] may still.
   }
 
   std::string result;
@@ -140,8 +142,9 @@ std::string executablePathFrom(const char *argv0, const char *selfLink) {
   }
   const char *searchPath = std::getenv("PATH");
   if (!searchPath) return result;
-  char *copy = ::strdup(searchPath);
-  if (!copy) return result;
+  size_t length = std::strlen(searchPath) + 1;
+  char *copy = static_cast<char *>(safeMalloc(length));
+  std::memcpy(copy, searchPath, length);
   // Each element in turn; an empty element is the empty directory text.
   for (char *dir = copy;;) {
     char *colon = std::strchr(dir, ':');

@@ -222,10 +222,10 @@ ErrorCode createDirectory(const Twine &path, bool &existed);
 // level only. Directories made before a later level fails stay in place.
 ErrorCode createDirectories(const Twine &path, bool &existed);
 
-// The absolute path of the running executable: where "/proc/self/exe" leads, else the first
-// candidate found from `argv0` (itself when absolute; under the current directory when it holds
-// a '/'; else in each "PATH" directory in turn) that exists and is not a directory. The empty
-// string when nothing is found. `mainAddress` (a function of the program) is not needed on this
+// The absolute path of the running executable: where "/proc/self/exe" leads, else (no link, or
+// one that cannot be read) the first candidate found from `argv0` (itself when absolute; under
+// the current directory when it holds a '/'; else in each "PATH" directory in turn) that exists
+// and is not a directory. The empty string when nothing is found. `mainAddress` (a function of the program) is not needed on this
 // platform.
 std::string executablePath(const char *argv0, void *mainAddress);
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -229,6 +231,35 @@ TEST_F(InstalledTree, LocationComesFromTheExecutableNotItsName) {
   ASSERT_EQ(rename(prefix.c_str(), moved.c_str()), 0);
   EXPECT_EQ(run(moved + "/bin/vorn-config", kAllAnswers).out, allAnswers(installedDirs(moved, kSrcRoot, kObjRoot)));
   ASSERT_EQ(rename(moved.c_str(), prefix.c_str()), 0);
+}
+
+TEST_F(InstalledTree, WithoutProcItsNameLeadsOrItSaysItIsLost) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer runtime of this build's vorn-config cannot work without /proc";
+#endif
+  // In a mount namespace whose /proc shows nothing, the link to the program cannot be read: its
+  // name is followed instead, and where that names nothing the tool says so rather than answer
+  // with an empty prefix ("-I/include/olen-private") and status 0.
+  auto withoutProc = [&](const char *argv0, const std::string &path) {
+    return testsupport::runInChild([&] {
+      if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+        return 77;
+      setenv("PATH", path.c_str(), 1);
+      char *args[] = {const_cast<char *>(argv0), const_cast<char *>("--prefix"), nullptr};
+      execv(tool.c_str(), args);
+      return 78;
+    });
+  };
+  RunResult found = withoutProc("vorn-config", prefix + "/bin");
+  if (found.status == 77) GTEST_SKIP() << "mount namespaces are not permitted here";
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out, prefix + "\n");
+  RunResult lost = withoutProc("vorn-config", "/nowhere");
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_EQ(lost.out, "");
+  EXPECT_EQ(lost.err, "vorn-config: error: cannot find the location of this program, which its answers "
+                      "derive from\n");
 }
 
 // The development-tree variant of the tool: its compiled-in object root is

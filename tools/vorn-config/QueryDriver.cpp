@@ -189,6 +189,13 @@ Installation discoverInstallation(StrView executable, const BuildConfig &config)
 
 int runVornConfig(int argc, char **argv, const BuildConfig &config) {
   std::string exe = files::executablePath(argc > 0 ? argv[0] : "", reinterpret_cast<void *>(&runVornConfig));
+  if (exe.empty()) {
+    // Every directory answer derives from the program's place: without it they would name the
+    // root ("-I/include/...") and pass for answers.
+    stderrStream() << "vorn-config: error: cannot find the location of this program, which "
+                      "its answers derive from\n";
+    std::exit(1);
+  }
   const Installation in = discoverInstallation(exe, config);
 
   if (argc <= 1) printUsageAndExit();

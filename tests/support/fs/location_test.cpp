@@ -203,8 +203,10 @@ TEST_F(ExecutablePath, TheLinkWinsAndItsTextIsTakenAsItIs) {
   std::string link = tmp / "exe";
   ASSERT_EQ(symlink("bin/tool", link.c_str()), 0);
   EXPECT_EQ(searched(tmp.path(), "", "/elsewhere/tool", link), "[bin/tool]");
-  // A link that exists but cannot be read gives nothing; argv[0] is not tried then.
-  EXPECT_EQ(searched(tmp.path(), "", tool().c_str(), tmp / "bin/tool"), "[]");
+  // A link that exists but cannot be read tells nothing: argv[0] is tried then. Once the link
+  // failing gave the empty string, and vorn-config answered with an empty prefix.
+  EXPECT_EQ(searched(tmp.path(), "", tool().c_str(), tmp / "bin/tool"), "[" + tool() + "]");
+  EXPECT_EQ(searched(tmp.path(), "", "/elsewhere/tool", tmp / "bin/tool"), "[]");
 }
 
 TEST_F(ExecutablePath, FromArgv0WithoutTheLink) {
