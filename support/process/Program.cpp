@@ -1,8 +1,11 @@
 #include "support/process/Program.h"
 
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -204,13 +207,53 @@ private:
   bool released = false;
 };
 
-// waitpid for `pid` alone, again when a signal other than our alarm interrupts it.
-pid_t waitForPid(pid_t pid, int &status, int options, const WaitAlarm *timer) {
+// Blocking waitpid for `pid` alone until the child ends or `timer` fires (then -1 with EINTR);
+// again when another signal interrupts it. An alarm that lands between the look at the flag and
+// the wait must not be lost, or the wait would last until the child ends: SIGALRM stays blocked
+// but inside the wait itself, which unblocks it atomically (ppoll on a descriptor of the child).
+// Where the kernel has no such descriptors the wait is a plain waitpid, with that window open.
+pid_t timedWaitForPid(pid_t pid, int &status, const WaitAlarm &timer) {
+  sigset_t alarmOnly, previous, during;
+  sigemptyset(&alarmOnly);
+  sigaddset(&alarmOnly, SIGALRM);
+  ::pthread_sigmask(SIG_BLOCK, &alarmOnly, &previous);
+  during = previous;
+  sigdelset(&during, SIGALRM);
+  int childFd = int(::syscall(SYS_pidfd_open, pid, 0));
+  pid_t got;
   for (;;) {
-    if (timer && timer->fired()) {
+    if (timer.fired()) {
       errno = EINTR;
-      return -1;
+      got = -1;
+      break;
     }
+    if (childFd >= 0) {
+      got = ::waitpid(pid, &status, WNOHANG);
+      if (got != 0) break;
+      struct pollfd child = {childFd, POLLIN, 0};
+      if (::ppoll(&child, 1, nullptr, &during) >= 0 || errno == EINTR) continue;
+      // The descriptor cannot be waited on after all: wait as without one.
+      ::close(childFd);
+      childFd = -1;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &during, nullptr);
+    got = ::waitpid(pid, &status, 0);
+    int waitErrno = errno;
+    ::pthread_sigmask(SIG_BLOCK, &alarmOnly, nullptr);
+    errno = waitErrno;
+    if (got >= 0 || errno != EINTR) break;
+  }
+  int savedErrno = errno;
+  if (childFd >= 0) ::close(childFd);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = savedErrno;
+  return got;
+}
+
+// waitpid for `pid` alone, again when a signal interrupts it; with `timer`, until it fires.
+pid_t waitForPid(pid_t pid, int &status, int options, const WaitAlarm *timer) {
+  if (timer) return timedWaitForPid(pid, status, *timer);
+  for (;;) {
     pid_t got = ::waitpid(pid, &status, options);
     if (got >= 0 || errno != EINTR) return got;
   }
