@@ -27,7 +27,7 @@ FdOutStream::FdOutStream(int fd, bool closeOnDestroy, bool unbuffered)
     : OutStream(unbuffered ? NoBuffer : OwnBuffer), descriptor(fd),
       closeOnDestroy(closeOnDestroy) {
   off64_t offset = ::lseek64(fd, 0, SEEK_CUR);
-  bytesWritten = offset < 0 ? 0 : uint64_t(offset);
+  bytesWritten.store(offset < 0 ? 0 : uint64_t(offset), std::memory_order_relaxed);
 }
 
 FdOutStream::FdOutStream(const char *path, std::string &openError, files::OpenFlags flags)
@@ -56,17 +56,17 @@ FdOutStream::~FdOutStream() {
   // latched, instead of the bytes vanishing without a report.
   flush();
   if (descriptor >= 0 && closeOnDestroy) {
-    if (!closeDescriptor(descriptor)) writeFailed = true;
+    if (!closeDescriptor(descriptor)) latchFailure();
     descriptor = -1;
   }
   // An output failure is no crash: no crash diagnostics wished for.
-  if (writeFailed) fatalError("IO failure on output stream.", false);
+  if (hasWriteFailed()) fatalError("IO failure on output stream.", false);
 }
 
 void FdOutStream::close() {
   closeOnDestroy = false;
   flush();
-  if (descriptor >= 0 && !closeDescriptor(descriptor)) writeFailed = true;
+  if (descriptor >= 0 && !closeDescriptor(descriptor)) latchFailure();
   descriptor = -1;
 }
 
@@ -75,13 +75,13 @@ uint64_t FdOutStream::seek(uint64_t offset) {
   off64_t result = -1;
   // An offset beyond the signed range cannot be reached; it fails like a rejected seek.
   if (offset <= uint64_t(INT64_MAX)) result = ::lseek64(descriptor, off64_t(offset), SEEK_SET);
-  bytesWritten = uint64_t(result);
-  if (result < 0 || uint64_t(result) != offset) writeFailed = true;
-  return bytesWritten;
+  bytesWritten.store(uint64_t(result), std::memory_order_relaxed);
+  if (result < 0 || uint64_t(result) != offset) latchFailure();
+  return uint64_t(result);
 }
 
 void FdOutStream::sinkWrite(const char *data, size_t size) {
-  bytesWritten += size;
+  bytesWritten.fetch_add(size, std::memory_order_relaxed);
   while (size > 0) {
     ssize_t written;
     if (atomicWrites) {
@@ -92,7 +92,7 @@ void FdOutStream::sinkWrite(const char *data, size_t size) {
     }
     if (written < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
-      writeFailed = true;
+      latchFailure();
       return;
     }
     data += written;
@@ -106,7 +106,7 @@ FdOutStream &FdOutStream::writeUncounted(const char *text) {
   write(text, length);
   // Taken off at once, pending or not: the count may wrap below zero until the buffer drains,
   // which unsigned arithmetic undoes exactly.
-  bytesWritten -= length;
+  bytesWritten.fetch_sub(length, std::memory_order_relaxed);
   return *this;
 }
 
@@ -123,7 +123,7 @@ bool FdOutStream::showsOnTerminal() const { return proc::isTerminal(descriptor);
 
 bool FdOutStream::supportsColors() const { return proc::terminalSupportsColor(descriptor); }
 
-uint64_t FdOutStream::sinkPosition() const { return bytesWritten; }
+uint64_t FdOutStream::sinkPosition() const { return getBytesWritten(); }
 
 size_t FdOutStream::defaultBufferSize() const {
   // The 64-bit form: the plain one fails with EOVERFLOW on files past 2 GiB on 32-bit targets.

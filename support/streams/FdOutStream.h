@@ -3,6 +3,7 @@
 
 #include "support/runtime/Compiler.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,11 @@ enum class OpenFlags : uint32_t; // support/fs/Files.h
 // flag first: hasWriteFailed() tells whether a write, seek or close has failed since the flag was
 // last cleared, and clearWriteFailed() forgets that failure (later ones latch again). Flush before
 // clearing: bytes still pending are written at destruction, and if they fail, that is reported.
+//
+// An unbuffered stream may be written from several threads at once (the standard error stream
+// is): each piece goes to the descriptor in its own write call, pieces of different threads
+// interleave whole, and the byte count and the failure flag miss nothing. A buffered stream is
+// used by one thread at a time, and so are close(), seek() and clearWriteFailed().
 class FdOutStream : public OutStream {
 public:
   // A stream on `fd`, closed on destruction when `closeOnDestroy` is set; with `unbuffered` every
@@ -55,11 +61,11 @@ public:
   // Bytes of a failed write are counted too; those of colour sequences are not (they are taken
   // off when written into the stream, so the count dips below the handed bytes while such a
   // sequence is pending).
-  uint64_t getBytesWritten() const { return bytesWritten; }
+  uint64_t getBytesWritten() const { return bytesWritten.load(std::memory_order_relaxed); }
   // True once a write, seek or close has failed.
-  bool hasWriteFailed() const { return writeFailed; }
+  bool hasWriteFailed() const { return writeFailed.load(std::memory_order_relaxed); }
   // Forgets a latched failure, so that destruction does not report it.
-  void clearWriteFailed() { writeFailed = false; }
+  void clearWriteFailed() { writeFailed.store(false, std::memory_order_relaxed); }
   // With `on`, each piece handed to the descriptor goes out in one writev call, so that on
   // descriptors shared with other processes it is not split between write calls.
   void setAtomicWrites(bool on) { atomicWrites = on; }
@@ -82,10 +88,13 @@ protected:
 private:
   int descriptor;
   bool closeOnDestroy;
-  bool writeFailed = false;
   bool atomicWrites = false;
-  uint64_t bytesWritten;
+  // Changed by the writes, which threads sharing an unbuffered stream make at once; relaxed
+  // atomics suffice, since nothing else is published through them.
+  std::atomic<bool> writeFailed{false};
+  std::atomic<uint64_t> bytesWritten;
 
+  void latchFailure() { writeFailed.store(true, std::memory_order_relaxed); }
   // Writes the sequence `text` in line with the output without counting it.
   FdOutStream &writeUncounted(const char *text);
 };

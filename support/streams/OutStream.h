@@ -97,7 +97,10 @@ FormatObject<std::decay_t<Ts>...> format(const char *fmt, Ts &&...values) {
 // a character that fits into the buffer is an inline copy with no virtual call.
 //
 // A derived class must flush in its own destructor (the base destructor cannot reach the sink) if
-// pending bytes are to reach the sink. A stream is used by one thread at a time.
+// pending bytes are to reach the sink. A stream is used by one thread at a time; an unbuffered
+// descriptor stream (FdOutStream), the standard error stream among them, may be written from
+// several threads at once, since writing to a stream without a buffer changes none of the
+// buffer's state.
 class OutStream {
 public:
   // Who owns the buffer.
@@ -211,14 +214,15 @@ protected:
 
   // Marks the buffer empty, then hands what was pending to the sink.
   void drainBuffer();
-  // Copies `size` bytes to the buffer; the caller guarantees they fit.
+  // Copies `size` bytes to the buffer; the caller guarantees they fit. An empty piece leaves the
+  // stream untouched (it is the one write that fits a stream without a buffer).
   void appendToBuffer(const char *data, size_t size) {
     switch (size) {
+    case 0: return;
     case 4: bufNext[3] = data[3]; [[fallthrough]];
     case 3: bufNext[2] = data[2]; [[fallthrough]];
     case 2: bufNext[1] = data[1]; [[fallthrough]];
-    case 1: bufNext[0] = data[0]; [[fallthrough]];
-    case 0: break;
+    case 1: bufNext[0] = data[0]; break;
     default: std::memcpy(bufNext, data, size); break;
     }
     bufNext += size;

@@ -298,6 +298,31 @@ TEST(StdStreams, WriteFailureTurnsExitIntoStatusOne) {
   }
 }
 
+TEST(StdStreams, StderrWrittenFromTwoThreadsAtOnce) {
+  // Each line arrives whole (one write of 9 bytes on a pipe), none is lost or doubled, and the
+  // count covers every byte of both threads.
+  Pipe out;
+  ChildResult r = runChild("threads", out.wr);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(out.drain(), "count:18000");
+  size_t a = 0, b = 0;
+  std::string other;
+  for (size_t at = 0; at < r.err.size();) {
+    size_t end = r.err.find('\n', at);
+    std::string line = r.err.substr(at, end == std::string::npos ? end : end - at);
+    if (line == "thread a")
+      ++a;
+    else if (line == "thread b")
+      ++b;
+    else
+      other += line + "\n";
+    at = end == std::string::npos ? r.err.size() : end + 1;
+  }
+  EXPECT_EQ(a, 1000u);
+  EXPECT_EQ(b, 1000u);
+  EXPECT_EQ(other, "");
+}
+
 TEST(StdStreams, StdoutClosedAtExitStderrKept) {
   Pipe out;
   ChildResult r = runChild("descriptors", out.wr);

@@ -1,9 +1,12 @@
 // A child program for the exit-time tests of the standard streams. argv[1] picks the scenario.
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
+#include <thread>
 #include <unistd.h>
 
 #include "support/streams/StdStreams.h"
@@ -42,6 +45,23 @@ int main(int argc, char **argv) {
     signal(SIGPIPE, SIG_IGN);
     vorn::stdoutStream() << "answer\n";
     if (argc > 2) vorn::stdoutStream().flush(); // fail during the run rather than at exit
+    return 0;
+  }
+  if (!strcmp(mode, "threads")) {
+    // Two threads released together make the first call of the standard error stream and then
+    // write through it at once, each line (after an empty piece) in one write; the byte count
+    // the stream kept goes to the standard output at the end.
+    std::atomic<bool> go{false};
+    auto writer = [&go](const char *line) {
+      while (!go.load()) sched_yield();
+      vorn::FdOutStream &err = vorn::stderrStream();
+      for (int i = 0; i < 1000; ++i) err << "" << line;
+    };
+    std::thread a(writer, "thread a\n"), b(writer, "thread b\n");
+    go.store(true);
+    a.join();
+    b.join();
+    vorn::stdoutStream() << "count:" << vorn::stderrStream().getBytesWritten();
     return 0;
   }
   if (!strcmp(mode, "descriptors")) {
