@@ -13,8 +13,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -190,6 +193,50 @@ TEST(BumpAllocator, ResetKeepsTheCurrentSlabOnly) {
   EXPECT_EQ(address(pool.allocate(1)), address(current) + kHeader);
   EXPECT_EQ(address(pool.allocate(current->size - kHeader - 1)), address(current) + kHeader + 1);
   EXPECT_EQ(source.records.size(), slabs);
+}
+
+// Pools share nothing: threads fill pools of their own at the same time (small blocks and some
+// on slabs of their own), then each pool passes to another thread, which finds every block as its
+// filler left it, resets the pool and fills it again.
+TEST(BumpAllocator, PoolsOnSeveralThreadsAtOnceAndHandedOn) {
+  const unsigned threads = 4;
+  std::vector<std::unique_ptr<BumpAllocator>> pools;
+  for (unsigned i = 0; i < threads; ++i) pools.emplace_back(new BumpAllocator(1024, 512));
+  std::vector<std::vector<std::pair<unsigned char *, size_t>>> blocks(threads);
+  auto fill = [&](unsigned pool, unsigned char byte) {
+    std::mt19937 rng(pool + byte);
+    blocks[pool].clear();
+    for (int n = 0; n < 2000; ++n) {
+      size_t size = rng() % 10 == 0 ? 600 + rng() % 2000 : 1 + rng() % 64;
+      auto *p = static_cast<unsigned char *>(pools[pool]->allocate(size, 8));
+      std::memset(p, byte, size);
+      blocks[pool].push_back({p, size});
+    }
+  };
+  auto intact = [&](unsigned pool, unsigned char byte) {
+    for (const auto &b : blocks[pool])
+      for (size_t j = 0; j < b.second; ++j)
+        if (b.first[j] != byte) return false;
+    return true;
+  };
+  auto onThreads = [&](const std::function<void(unsigned)> &body) {
+    std::vector<std::thread> started;
+    for (unsigned i = 0; i < threads; ++i) started.emplace_back(body, i);
+    for (std::thread &t : started) t.join();
+  };
+  onThreads([&](unsigned i) { fill(i, static_cast<unsigned char>(i + 1)); });
+  std::vector<int> keptByFirstFiller(threads, 0);
+  onThreads([&](unsigned i) {
+    unsigned pool = (i + 1) % threads;
+    keptByFirstFiller[pool] = intact(pool, static_cast<unsigned char>(pool + 1));
+    pools[pool]->reset();
+    fill(pool, static_cast<unsigned char>(0x80 + i));
+  });
+  for (unsigned pool = 0; pool < threads; ++pool) {
+    EXPECT_TRUE(keptByFirstFiller[pool]) << "pool " << pool;
+    EXPECT_TRUE(intact(pool, static_cast<unsigned char>(0x80 + (pool + threads - 1) % threads)))
+        << "pool " << pool;
+  }
 }
 
 TEST(BumpAllocator, StatisticsTexts) {
