@@ -125,20 +125,22 @@ __attribute__((force_align_arg_pointer))
 #endif
 void handleSignal(int signal) {
   int savedErrno = errno;
-  restorePreviousActions();
-
   sigset_t all;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
   bool interrupt = isInterruptSignal(signal);
   void (*hook)() = nullptr;
   if (SignalState *state = liveState) {
+    // Under the lock: another thread may be installing the handlers right now.
     ScopedLock<ModalMutex> guard(state->lock);
+    restorePreviousActions();
     removeFiles(*state);
     if (interrupt) {
       hook = interruptFunction;
       interruptFunction = nullptr;
     }
+  } else {
+    restorePreviousActions();
   }
   // Signals that arrived meanwhile take their previous effect now.
   pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
