@@ -66,6 +66,20 @@ inline std::string readFile(const std::string &path) {
   return text;
 }
 
+// The lines of `text`, without their newlines; a last line without one counts too.
+inline std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> v;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      end = text.size();
+    v.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return v;
+}
+
 // The contents of the file at `path` (empty when it cannot be read), which is then removed.
 inline std::string takeFile(const std::string &path) {
   std::string text = readFile(path);

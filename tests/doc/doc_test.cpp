@@ -30,18 +30,7 @@ const std::string kVornConfigCompletion = kToolkit + "/share/bash-completion/com
 // ---------------------------------------------------------------------------------------------
 // Text.
 
-Strings lines(const std::string &text) {
-  Strings v;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-      end = text.size();
-    v.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return v;
-}
+using testsupport::lines;
 
 // The words of `text` separated by any of `separators`.
 Strings split(const std::string &text, const std::string &separators = " \t\n") {

@@ -25,18 +25,7 @@ struct Launch : testsupport::ChildResult {
   std::vector<std::string> trace; // the stand-ins' trace lines, without newlines
 };
 
-inline std::vector<std::string> lines(const std::string &text) {
-  std::vector<std::string> v;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-      end = text.size();
-    v.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return v;
-}
+using testsupport::lines;
 
 // The launcher's report of a VM that failed while the launcher used it.
 constexpr char kKru[] =
