@@ -224,8 +224,10 @@ static void reexecuteWithLibraryPath(const char *runtimeDir, const char *library
     }
   }
 
-  if (putenv(entry) != 0)
+  if (putenv(entry) != 0) {
+    reportError("Error: could not put LD_LIBRARY_PATH into the environment.");
     exit(1);
+  }
   fflush(stdout);
   fflush(stderr);
   const char *exe = currentExecutable(nullptr);

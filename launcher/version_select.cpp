@@ -43,8 +43,10 @@ void putEnvEntry(const char *name, const char *value) {
   size_t size = strlen(name) + 1 + strlen(value) + 1;
   char *entry = static_cast<char *>(ORU_MemAlloc(int(size)));
   snprintf(entry, size, "%s=%s", name, value);
-  if (putenv(entry) != 0)
+  if (putenv(entry) != 0) {
+    reportErrorArg("Error: could not put %s into the environment.", name);
     exit(1);
+  }
 }
 
 PreScan preScan(int argc, char **argv) {
