@@ -1,5 +1,6 @@
 #include "tools/vorn-config/QueryDriver.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -107,9 +108,18 @@ const OptionInfo *findOption(const char *arg) {
   return nullptr;
 }
 
+// Whether `a` (the tool's own prefix) and `b` (a directory of the object root) are one directory.
+// A `b` that does not exist, or whose path runs through a file, is another directory; any other
+// failure leaves the question open, and answering as if from an installed tree could be wrong:
+// the tool says so instead.
 bool sameFile(const std::string &a, const std::string &b) {
   bool same = false;
-  return !files::equivalent(a, b, same) && same;
+  ErrorCode ec = files::equivalent(a, b, same);
+  if (!ec) return same;
+  if (ec.value() == ENOENT || ec.value() == ENOTDIR) return false;
+  stderrStream() << "vorn-config: error: cannot tell whether " << a << " is the build tree " << b << ": "
+                 << ec.message() << '\n';
+  std::exit(1);
 }
 
 // A file "lib" + X + ".a" links as "-l" + X. X must not be empty: a bare "-l" would take the
