@@ -101,13 +101,37 @@ bool isInterruptSignal(int signal) {
   return false;
 }
 
-// Removes every registered name that is a regular file (after following links). Runs in the
-// signal handler: no allocation, and the list is only read.
+// Writes "cannot remove NAME" and a newline on descriptor 2, in one write where it fits; safe in a
+// signal handler.
+void sayNotRemoved(const std::string &name) {
+  static const char prefix[] = "cannot remove ";
+  char line[512];
+  if (sizeof prefix - 1 + name.size() + 1 <= sizeof line) {
+    std::memcpy(line, prefix, sizeof prefix - 1);
+    std::memcpy(line + sizeof prefix - 1, name.data(), name.size());
+    line[sizeof prefix - 1 + name.size()] = '\n';
+    ssize_t ignored = ::write(2, line, sizeof prefix + name.size());
+    (void)ignored;
+    return;
+  }
+  ssize_t ignored = ::write(2, prefix, sizeof prefix - 1);
+  ignored = ::write(2, name.data(), name.size());
+  ignored = ::write(2, "\n", 1);
+  (void)ignored;
+}
+
+// Removes every registered name that is a regular file (after following links), and says which
+// ones it could not: a name whose kind cannot be told, or whose removal fails, is left behind.
+// Runs in the signal handler: no allocation, and the list is only read.
 void removeFiles(const SignalState &state) {
   for (const std::string &name : state.filesToRemove) {
     struct stat status;
-    if (::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-    ::unlink(name.c_str());
+    if (::stat(name.c_str(), &status) != 0) {
+      if (errno != ENOENT && errno != ENOTDIR) sayNotRemoved(name);
+      continue;
+    }
+    if (!S_ISREG(status.st_mode)) continue;
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT) sayNotRemoved(name);
   }
 }
 

@@ -20,7 +20,9 @@ namespace vorn {
 namespace proc {
 
 // Registers `filename` for removal if an interrupt or crash signal arrives, or when fatalError
-// ends the program; only a regular file (after following links) is removed. Installs the handlers.
+// ends the program; only a regular file (after following links) is removed. A file that is there
+// but cannot be removed (or whose kind cannot be told) is named on descriptor 2 ("cannot remove
+// NAME"). Installs the handlers.
 // Always false (success); `message` is never written.
 bool registerSignalCleanupFile(StrView filename, std::string *message = nullptr);
 
