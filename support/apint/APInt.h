@@ -476,9 +476,10 @@ public:
   // have a common factor. The value must be below the modulus (unsigned).
   APInt inverseModulo(const APInt &modulus) const;
   // The multiplier and shift that turn a signed division by this value (d, not 0, 1 or -1) into
-  // a multiplication: the quotient of n is the high half of the signed 2W-bit product
-  // n·multiplier, plus n when d > 0 and the multiplier is negative, minus n when d < 0 and the
-  // multiplier is positive, shifted right arithmetically by `shift`, plus 1 when negative.
+  // a multiplication, for every dividend n of the width: the quotient (truncated toward zero) is
+  // the high half of the signed 2W-bit product n·multiplier, plus n when d > 0 and the multiplier
+  // is negative, minus n when d < 0 and the multiplier is positive (that sum taken in W bits),
+  // shifted right arithmetically by `shift`, plus 1 when negative.
   SignedDivMagic signedDivisionMagic() const;
   // The same for an unsigned division by this value (d, not 0 or 1) of dividends whose top
   // `leadingZeros` (< width) bits are 0: with t the high half of the unsigned product

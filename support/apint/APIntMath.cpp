@@ -84,10 +84,14 @@ SignedDivMagic APInt::signedDivisionMagic() const {
   VORN_CHECK(*this != 0, "APInt::signedDivisionMagic", "divisor is zero");
   const uint32_t w = bitWidth;
   const APInt &d = *this;
-  const APInt one(w, 1);
-  const APInt signedMin = minSignedOfWidth(w);
-  const APInt ad = d.isSignBitSet() ? -d : d;
-  const APInt t = signedMin + d.shiftedRightLogical(w - 1);
+  // The search runs in 2w + 2 bits: q1 and q2 approach 2^p / anc and 2^p / |d| with p up to 2w,
+  // which outgrow w bits where anc is small (at width 2 it is 1, and the wrapped q1 never let
+  // the loop end before the bound, with a wrong multiplier). |d| and the rest fit w bits.
+  const uint32_t x = 2 * w + 2;
+  const APInt one(x, 1);
+  const APInt signedMin = minSignedOfWidth(w).zeroExtendedTo(x);
+  const APInt ad = (d.isSignBitSet() ? -d : d).zeroExtendedTo(x);
+  const APInt t = signedMin + d.shiftedRightLogical(w - 1).zeroExtendedTo(x);
   const APInt anc = t - one - t.remainderUnsigned(ad);
   uint32_t p = w - 1;
   APInt q1 = signedMin.quotientUnsigned(anc);
@@ -95,8 +99,9 @@ SignedDivMagic APInt::signedDivisionMagic() const {
   APInt q2 = signedMin.quotientUnsigned(ad);
   APInt r2 = signedMin - q2 * ad;
   APInt delta;
-  // For |d| >= 2 the loop ends before p reaches 2w; the bound only stops the endless loop of
-  // width 1, whose divisors are all 0 or -1.
+  // In these bits, for |d| >= 2 the loop ends before p reaches 2w (checked for every divisor of
+  // widths 2 to 16); the bound only stops the endless loop of width 1, whose divisors are all 0
+  // or -1.
   do {
     ++p;
     q1 <<= 1;
@@ -113,7 +118,7 @@ SignedDivMagic APInt::signedDivisionMagic() const {
     }
     delta = ad - r2;
   } while (p < 2 * w && (q1.unsignedLess(delta) || (q1 == delta && r1 == 0)));
-  APInt multiplier = q2 + one;
+  APInt multiplier = (q2 + one).truncatedTo(w);
   if (d.isSignBitSet()) multiplier = -multiplier;
   return SignedDivMagic{std::move(multiplier), p - w};
 }

@@ -254,23 +254,27 @@ TEST(APIntMagic, EdgeCasesAtWidth8) {
   }
 }
 
-// Width 8: every divisor, every dividend, every count of known leading zeros for the unsigned
-// form (divisors within the dividends' range).
-TEST(APIntMagic, EveryDivisorAndDividendAtWidth8) {
-  for (uint64_t d = 2; d < 256; ++d) {
-    SmallMagic m = smallMagic(d, 8);
-    for (uint64_t n = 0; n < 256; ++n)
-      if (!unsignedAt(m, d, n, 0)) return;
-    if (m.d != 1 && m.d != -1)
-      for (int64_t n = -128; n < 128; ++n)
-        if (!signedAt(m, n)) return;
-  }
-  for (uint32_t lz = 1; lz < 8; ++lz)
-    for (uint64_t d = 2; d < (uint64_t(1) << (8 - lz)); ++d) {
-      SmallMagic m = smallMagic(d, 8, lz);
-      for (uint64_t n = 0; n < (uint64_t(1) << (8 - lz)); ++n)
-        if (!unsignedAt(m, d, n, lz)) return;
+// Widths 2 to 12: every divisor, every dividend, every count of known leading zeros for the
+// unsigned form (divisors within the dividends' range). The narrowest widths once went wrong:
+// at width 2 the signed magic of -2 gave 0 for -2 / -2.
+TEST(APIntMagic, EveryDivisorAndDividendAtWidths2To12) {
+  for (uint32_t w = 2; w <= 12; ++w) {
+    const uint64_t size = uint64_t(1) << w;
+    for (uint64_t d = 2; d < size; ++d) {
+      SmallMagic m = smallMagic(d, w);
+      for (uint64_t n = 0; n < size; ++n)
+        if (!unsignedAt(m, d, n, 0)) return;
+      if (m.d != 1 && m.d != -1)
+        for (int64_t n = -int64_t(size / 2); n < int64_t(size / 2); ++n)
+          if (!signedAt(m, n)) return;
     }
+    for (uint32_t lz = 1; lz < w; ++lz)
+      for (uint64_t d = 2; d < (size >> lz); ++d) {
+        SmallMagic m = smallMagic(d, w, lz);
+        for (uint64_t n = 0; n < (size >> lz); ++n)
+          if (!unsignedAt(m, d, n, lz)) return;
+      }
+  }
 }
 
 // Width 16: every divisor at every step of its quotient, and every dividend for a set of
