@@ -166,6 +166,10 @@ void copyTree(const std::string &from, const std::string &to) {
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
+// The injector as the runs load it: a copy in the driver's own temporary tree, which a run as
+// nobody can read wherever the build tree lies (set by main).
+std::string injectorCopy;
+
 void copyProgram(const std::string &from, const std::string &to) {
   fs::create_directories(fs::path(to).parent_path());
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
@@ -561,7 +565,7 @@ public:
     fs::create_directories(counts());
     openToAll(counts());
     std::vector<std::string> env = environment();
-    env.push_back(std::string("LD_PRELOAD=") + FAULTS_INJECTOR);
+    env.push_back("LD_PRELOAD=" + injectorCopy);
     env.push_back("FAULT_COUNT_DIR=" + counts());
     env.push_back("FAULT_ARMED=1");
     if (!point.function.empty()) {
@@ -727,6 +731,8 @@ int main(int argc, char **argv) {
   }
   const std::string top = model;
   chmod(model, 0755); // runs as nobody reach their trees
+  injectorCopy = top + "/fault_injector.so";
+  copyProgram(FAULTS_INJECTOR, injectorCopy);
   std::string self = fs::canonical("/proc/self/exe").string();
 
   long points = 0, violations = 0;
