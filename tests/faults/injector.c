@@ -20,8 +20,9 @@
  *
  * The injector's own work uses system calls directly, so it never counts itself. Calls that a
  * covered function makes (fopen allocating, say) are counted like any other, except those of the
- * C++ allocation functions, which would be the same failure point twice. Only the names a program really imports matter: with _FILE_OFFSET_BITS=64 and
- * _TIME_BITS=64 an i686 program imports open64, readdir64, mmap64, ftruncate64 and the
+ * C++ allocation functions, which would be the same failure point twice. Only the names a
+ * program really imports matter: with _FILE_OFFSET_BITS=64 and _TIME_BITS=64 an i686 program
+ * imports open64, readdir64, mmap64, ftruncate64 and the
  * __*stat64_time64 functions, a 64-bit one the plain names or their *64 aliases; both are
  * covered. The C++ allocation functions are covered too (see below). */
 
