@@ -546,8 +546,12 @@ private:
   // The word that holds bit `index`.
   Word &wordHolding(uint32_t index) { return isInline() ? u.value : u.words[index / kWordBits]; }
   // Clears the bits at and above the width in the top word.
+  // The mask depends on the width alone, never on the value: a whole-word width skips it, so
+  // that a chain of inline operations carries no mask on its dependent path.
   void maskTopWord() {
-    Word mask = ~Word(0) >> ((0u - bitWidth) % kWordBits);
+    const uint32_t unused = (0u - bitWidth) % kWordBits;
+    if (unused == 0) return;
+    const Word mask = ~Word(0) >> unused;
     if (isInline())
       u.value &= mask;
     else
