@@ -1,5 +1,8 @@
 #include "support/apint/APInt.h"
 
+#include "support/apint/Digits.h"
+#include "support/apint/Scratch.h"
+
 namespace vorn {
 
 namespace {
@@ -256,34 +259,24 @@ APInt APInt::negatedWide() const {
   return r;
 }
 
-// Only the significant words take part, so small values in wide types multiply quickly; and only
-// the product's words below the width are computed.
+// Only the significant digits take part, so small values in wide types multiply quickly; and
+// only the product's digits below the width are computed.
 void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
-  uint32_t n = wordsFor(width);
-  uint32_t lw = n, rw = n;
-  while (lw && !w[lw - 1]) --lw;
-  if (lw == 0) return;
-  while (rw && !rhs[rw - 1]) --rw;
-  if (rw == 0) {
-    words::assignWord(w, 0, n);
+  const uint32_t n = 2 * wordsFor(width);
+  const uint32_t an = digits::significant(digits::of(w), n);
+  if (an == 0) return;
+  const uint32_t bn = digits::significant(digits::of(rhs), n);
+  if (bn == 0) {
+    words::assignWord(w, 0, n / 2);
     return;
   }
-  uint32_t keep = lw + rw < n ? lw + rw : n;
-  Word *scratch = new Word[keep];
-  if (lw + rw <= n) {
-    words::multiplyFull(scratch, w, rhs, lw, rw);
-  } else {
-    // Row j adds w·rhs[j] at word j, cut at the width. Each row writes its top word, which no
-    // row before it reached, and adds to the words below it, which the rows before it wrote.
-    for (uint32_t j = 0; j < rw; ++j) {
-      uint32_t count = keep - j < lw + 1 ? keep - j : lw + 1;
-      words::multiplyWordAdd(scratch + j, w, rhs[j], 0, lw, count, j > 0);
-    }
-  }
-  words::copy(w, scratch, keep);
-  for (uint32_t i = keep; i < n; ++i) w[i] = 0;
-  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
-  delete[] scratch;
+  // The product is built in w from a copy of it (which is also rhs when squaring).
+  Scratch<uint32_t, 3072> scratch(n + digits::scratchFor(n));
+  digits::Digit *a = scratch.data();
+  for (uint32_t i = 0; i < n; ++i) a[i] = digits::of(w)[i];
+  const digits::Digit *b = rhs == w ? a : digits::of(rhs);
+  digits::multiplyModulo(digits::of(w), a, an, b, bn, n, a + n);
+  w[n / 2 - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
 }
 
 // --- Shifts and rotations -----------------------------------------------------------------------

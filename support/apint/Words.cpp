@@ -1,5 +1,7 @@
 #include "support/apint/Words.h"
 
+#include "support/apint/Digits.h"
+#include "support/apint/Scratch.h"
 #include "support/runtime/Checks.h"
 
 #include <cstring>
@@ -10,6 +12,8 @@ namespace words {
 namespace {
 
 constexpr uint32_t kNone = ~uint32_t(0);
+// Digits of working space kept on the stack: a multiplication of up to 4096 bits needs no more.
+constexpr uint32_t kStackDigits = 2800;
 
 // The low n bits set, for 1 <= n <= 64.
 inline Word lowMask(uint32_t n) { return ~Word(0) >> (64 - n); }
@@ -166,11 +170,16 @@ int multiplyTruncated(Word *dst, const Word *lhs, const Word *rhs, uint32_t coun
   VORN_CHECK(!overlaps(dst, count, lhs, count) && !overlaps(dst, count, rhs, count),
              "words::multiplyTruncated", "destination overlaps a source");
   if (count == 0) return 0;
-  assignWord(dst, 0, count);
-  int overflow = 0;
-  for (uint32_t i = 0; i < count; ++i)
-    overflow |= multiplyWordAdd(dst + i, lhs, rhs[i], 0, count, count - i, true);
-  return overflow;
+  const uint32_t n = 2 * count;
+  const uint32_t an = digits::significant(digits::of(lhs), n);
+  const uint32_t bn = digits::significant(digits::of(rhs), n);
+  if (an == 0 || bn == 0) {
+    assignWord(dst, 0, count);
+    return 0;
+  }
+  Scratch<uint32_t, kStackDigits> scratch(digits::scratchFor(n));
+  return digits::multiplyModulo(digits::of(dst), digits::of(lhs), an, digits::of(rhs), bn, n,
+                                scratch.data());
 }
 
 uint32_t multiplyFull(Word *dst, const Word *lhs, const Word *rhs, uint32_t lhsCount,
@@ -179,19 +188,24 @@ uint32_t multiplyFull(Word *dst, const Word *lhs, const Word *rhs, uint32_t lhsC
   VORN_CHECK(total >= 1, "words::multiplyFull", "both counts are zero");
   VORN_CHECK(!overlaps(dst, total, lhs, lhsCount) && !overlaps(dst, total, rhs, rhsCount),
              "words::multiplyFull", "destination overlaps a source");
-  if (lhsCount > rhsCount) {
+  uint32_t an = digits::significant(digits::of(lhs), 2 * lhsCount);
+  uint32_t bn = digits::significant(digits::of(rhs), 2 * rhsCount);
+  if (an < bn) {
     const Word *p = lhs;
     lhs = rhs;
     rhs = p;
-    uint32_t c = lhsCount;
-    lhsCount = rhsCount;
-    rhsCount = c;
+    uint32_t c = an;
+    an = bn;
+    bn = c;
   }
-  for (uint32_t i = 0; i < rhsCount; ++i) dst[i] = 0;
-  // Each row writes its top word dst[i + rhsCount] rather than adding to it, so no word is read
-  // before it has been written.
-  for (uint32_t i = 0; i < lhsCount; ++i)
-    multiplyWordAdd(dst + i, rhs, lhs[i], 0, rhsCount, rhsCount + 1, true);
+  uint32_t done = 0;
+  if (bn) {
+    Scratch<uint32_t, kStackDigits> scratch(digits::scratchFor(bn));
+    digits::multiply(digits::of(dst), digits::of(lhs), an, digits::of(rhs), bn, scratch.data());
+    done = an + bn;
+  }
+  digits::Digit *d = digits::of(dst);
+  for (uint32_t i = done; i < 2 * total; ++i) d[i] = 0;
   return dst[total - 1] ? total : total - 1;
 }
 

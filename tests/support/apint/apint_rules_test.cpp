@@ -326,12 +326,18 @@ TEST(APIntRules, AllocationRules) {
   }
   EXPECT_EQ(arrayCounts().allocated, before.allocated);
 
-  // A wide *= allocates one scratch array for the call, a wide zero none; <<= works in place.
+  // A wide *= up to 4096 bits works on the stack, a wider one allocates one scratch array for the
+  // call and frees it; a wide zero allocates nothing, and <<= works in place.
   APInt x(256, 12345), y(256, 678), zero(256, 0);
+  APInt big = APInt::allOnesOfWidth(4096), huge = APInt::allOnesOfWidth(8192);
   before = arrayCounts();
   x *= y;
+  big *= big;
+  EXPECT_EQ(arrayCounts().allocated, before.allocated);
+  huge *= huge;
   EXPECT_EQ(arrayCounts().allocated - before.allocated, 1u);
   EXPECT_EQ(arrayCounts().live(), before.live());
+  EXPECT_TRUE(big == 1 && huge == 1);
   before = arrayCounts();
   zero *= y;
   x <<= 70;

@@ -4,6 +4,8 @@
 
 #include "support/apint/Words.h"
 
+#include "support/apint/Digits.h"
+
 #include "tests/support/apint/gmp_reference.h"
 
 #include <gtest/gtest.h>
@@ -178,10 +180,19 @@ TEST_F(WordsTest, MultiplyWordAddAgainstGmp) {
   }
 }
 
+// A word count for the multiplications: small, or near the size where the digit kernels start to
+// split their operands, or where the split halves split again (one and two levels down), so that
+// both methods, the odd halves and the unbalanced pieces are reached.
+uint32_t multiplySize(Generator &g, uint32_t smallBelow) {
+  if (g.oneIn(2)) return g.below(smallBelow);
+  const uint32_t threshold = (vorn::digits::kKaratsubaThreshold + 1) / 2;
+  return (threshold << g.below(3)) + g.below(5) - 2;
+}
+
 TEST_F(WordsTest, MultiplyTruncatedAndFullAgainstGmp) {
   Generator g(seed + 3);
   for (uint64_t i = 0, n = caseCount(1500); i < n && !HasFailure(); ++i) {
-    uint32_t count = g.below(7);
+    uint32_t count = multiplySize(g, 7);
     Array lhs = randomArray(g, count), rhs = randomArray(g, count), dst(count, 0xdead);
     Mpz product = number(lhs);
     mpz_mul(product, product, number(rhs));
@@ -189,7 +200,8 @@ TEST_F(WordsTest, MultiplyTruncatedAndFullAgainstGmp) {
     EXPECT_EQ(dst, wordsOf(product, count)) << show(lhs) << " × " << show(rhs) << context(i);
     EXPECT_EQ(got, int(atLeastPowerOfTwo(product, 64ul * count))) << context(i);
 
-    uint32_t lc = g.below(6), rc = g.below(6);
+    uint32_t lc = multiplySize(g, 6), rc = multiplySize(g, 6);
+    if (g.oneIn(4)) lc = 3 * rc + g.below(4); // several pieces of the shorter operand's length
     if (lc + rc == 0) rc = 1;
     lhs = randomArray(g, lc);
     rhs = randomArray(g, rc);
