@@ -2,129 +2,132 @@
 
 #include "support/apint/APInt.h"
 
+#include "support/apint/Digits.h"
+#include "support/apint/Scratch.h"
+
 #include <utility>
 
 namespace vorn {
 
 namespace {
 
-// The digits are 32-bit halves of words, so that every step of the long division fits 64-bit
-// arithmetic: a two-digit dividend, a digit times a digit.
-constexpr uint64_t kDigitBase = uint64_t(1) << 32;
-// Digits of the stack buffer that serves the scratch arrays of most divisions.
-constexpr uint32_t kStackDigits = 128;
+using digits::Digit;
+using digits::DoubleDigit;
 
-// Knuth's algorithm D in base 2^32. u has m + n + 1 digits (the top one 0), v has n >= 2 digits
-// with v[n - 1] != 0; q receives digits 0 .. m, r (when not null) the n-digit remainder. u and v
-// are changed.
-void divideDigits(uint32_t *u, uint32_t *v, uint32_t *q, uint32_t *r, uint32_t m, uint32_t n) {
-  // Normalise so that the divisor's top digit has its top bit set: then each estimated quotient
-  // digit is at most two too large, and the tests below leave at most one to add back.
-  uint32_t shift = uint32_t(__builtin_clz(v[n - 1]));
-  if (shift) {
-    uint32_t carry = 0;
-    for (uint32_t i = 0; i < m + n; ++i) {
-      uint32_t d = u[i];
-      u[i] = (d << shift) | carry;
-      carry = d >> (32 - shift);
-    }
-    u[m + n] = carry;
-    carry = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-      uint32_t d = v[i];
-      v[i] = (d << shift) | carry;
-      carry = d >> (32 - shift);
-    }
+// Digits of working space kept on the stack: the dividend, divisor and quotient of a division of
+// up to 4096 bits.
+constexpr uint32_t kStackDigits = 400;
+
+// Shifts the n digits at `from` left by `shift` (< 32) bits into `to`, returning the bits
+// shifted out; `to` may be `from`.
+Digit shiftDigitsLeft(Digit *to, const Digit *from, uint32_t n, uint32_t shift) {
+  if (shift == 0) {
+    for (uint32_t i = n; i-- > 0;) to[i] = from[i];
+    return 0;
   }
-
-  const uint32_t vTop = v[n - 1];
-  const uint64_t vNext = v[n - 2];
-  // The two top digits of the dividend are divided by vTop once per quotient digit. A hardware
-  // 64-bit division is slow (and a library call on i686), so it is done by multiplying with an
-  // inverse of vTop computed once (Möller and Granlund's division by an invariant integer).
-  const uint64_t inverse = ~uint64_t(0) / vTop - kDigitBase;
-  for (uint32_t j = m + 1; j-- > 0;) {
-    // Estimate qp = (u[j + n]·b + u[j + n - 1]) / vTop, capped at b - 1 (u[j + n] <= vTop always).
-    uint64_t qp, rp;
-    if (u[j + n] >= vTop) {
-      qp = kDigitBase - 1;
-      rp = uint64_t(u[j + n - 1]) + vTop;
-    } else {
-      uint32_t high = u[j + n], low = u[j + n - 1];
-      uint64_t p = inverse * high + ((uint64_t(high) << 32) | low);
-      uint32_t q = uint32_t(p >> 32) + 1;
-      uint32_t r = low - q * vTop;
-      if (r > uint32_t(p)) {
-        --q;
-        r += vTop;
-      }
-      if (r >= vTop) {
-        ++q;
-        r -= vTop;
-      }
-      qp = q;
-      rp = r;
-    }
-    // Correct with the next divisor digit: at most twice, and only while rp is below b (then
-    // both sides fit 64 bits).
-    while (rp < kDigitBase && qp * vNext > ((rp << 32) | u[j + n - 2])) {
-      --qp;
-      rp += vTop;
-    }
-
-    // u[j .. j + n] -= qp · v. `carry` is what the next digit still owes; qp < b keeps the
-    // product plus carry inside 64 bits.
-    uint64_t carry = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-      uint64_t p = qp * v[i] + carry;
-      uint32_t low = uint32_t(p);
-      carry = p >> 32;
-      uint32_t d = u[j + i];
-      u[j + i] = d - low;
-      carry += d < low;
-    }
-    uint32_t top = u[j + n];
-    bool negative = top < carry;
-    u[j + n] = uint32_t(top - carry);
-
-    q[j] = uint32_t(qp);
-    if (negative) {
-      // The estimate was one too large (rare): add the divisor back; the carry out of the top
-      // digit cancels the borrow above.
-      --q[j];
-      uint64_t c = 0;
-      for (uint32_t i = 0; i < n; ++i) {
-        uint64_t s = uint64_t(u[j + i]) + v[i] + c;
-        u[j + i] = uint32_t(s);
-        c = s >> 32;
-      }
-      u[j + n] = uint32_t(u[j + n] + c);
-    }
-  }
-
-  if (r) {
-    if (shift) {
-      uint32_t carry = 0;
-      for (uint32_t i = n; i-- > 0;) {
-        r[i] = (u[i] >> shift) | carry;
-        carry = u[i] << (32 - shift);
-      }
-    } else {
-      for (uint32_t i = 0; i < n; ++i) r[i] = u[i];
-    }
-  }
+  Digit out = from[n - 1] >> (32 - shift);
+  for (uint32_t i = n - 1; i > 0; --i) to[i] = (from[i] << shift) | (from[i - 1] >> (32 - shift));
+  to[0] = from[0] << shift;
+  return out;
 }
 
-// Splits `count` words into 2·count digits, least significant first.
-void toDigits(uint32_t *digits, const Word *w, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    digits[2 * i] = uint32_t(w[i]);
-    digits[2 * i + 1] = uint32_t(w[i] >> 32);
+// The n digits at `from` shifted right by `shift` (< 32) bits into `to`.
+void shiftDigitsRight(Digit *to, const Digit *from, uint32_t n, uint32_t shift) {
+  if (shift == 0) {
+    for (uint32_t i = 0; i < n; ++i) to[i] = from[i];
+    return;
   }
+  for (uint32_t i = 0; i + 1 < n; ++i) to[i] = (from[i] >> shift) | (from[i + 1] << (32 - shift));
+  to[n - 1] = from[n - 1] >> shift;
 }
 
-void fromDigits(Word *w, const uint32_t *digits, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) w[i] = digits[2 * i] | (Word(digits[2 * i + 1]) << 32);
+// Division of a two-digit number by a normalised digit (top bit set) with a reciprocal computed
+// once (Möller and Granlund's division by an invariant integer): a hardware division of a 64-bit
+// number is slow, and a library call on i686.
+class DigitDivider {
+public:
+  explicit DigitDivider(Digit d) : d(d), inverse(Digit(~DoubleDigit(0) / d - (DoubleDigit(1) << 32))) {}
+
+  // (high·2^32 + low) / d, high < d; the remainder in `rem`.
+  Digit divide(Digit high, Digit low, Digit &rem) const {
+    DoubleDigit p = DoubleDigit(inverse) * high + ((DoubleDigit(high) << 32) | low);
+    Digit q = Digit(p >> 32) + 1;
+    Digit r = low - q * d;
+    if (r > Digit(p)) {
+      --q;
+      r += d;
+    }
+    if (r >= d) {
+      ++q;
+      r -= d;
+    }
+    rem = r;
+    return q;
+  }
+
+private:
+  Digit d, inverse;
+};
+
+// Quotient digit j of Knuth's algorithm D: u[j .. j + n] -= q·v for the largest q that leaves it
+// non-negative, found from the top three digits of u and the top two of v (normalised), which
+// give q or q + 1; the rare second case is mended by adding v back.
+Digit divideStep(Digit *u, const Digit *v, uint32_t n, const DigitDivider &top) {
+  const Digit vTop = v[n - 1], vNext = v[n - 2];
+  const Digit high = u[n], low = u[n - 1];
+  Digit q, r;
+  bool rFits = true; // r < 2^32: the test against vNext is needed
+  if (high >= vTop) {
+    // high == vTop: the estimate is capped at 2^32 - 1, and r = low + vTop may not fit a digit.
+    q = ~Digit(0);
+    r = low + vTop;
+    rFits = r >= low;
+  } else {
+    q = top.divide(high, low, r);
+  }
+  // At most twice, and only while r fits a digit.
+  while (rFits && DoubleDigit(q) * vNext > ((DoubleDigit(r) << 32) | u[n - 2])) {
+    --q;
+    Digit before = r;
+    r += vTop;
+    rFits = r >= before;
+  }
+  Digit borrow = digits::subtractMultiple(u, v, n, q);
+  Digit topDigit = u[n];
+  u[n] = topDigit - borrow;
+  if (topDigit < borrow) {
+    // One too large: add v back; the carry out of the top digit cancels the borrow.
+    --q;
+    u[n] += digits::add(u, u, v, n);
+  }
+  return q;
+}
+
+// u (m + n + 1 digits, the top one 0) divided by v (n >= 2 digits, v[n - 1] != 0): q receives
+// digits 0 .. m, r (when not null) the n-digit remainder. u and v are normalised in place.
+void divideDigits(Digit *u, Digit *v, Digit *q, Digit *r, uint32_t m, uint32_t n) {
+  // Normalise so that the divisor's top digit has its top bit set: then each estimate is at most
+  // two too large before its correction, and at most one after it.
+  const uint32_t shift = uint32_t(__builtin_clz(v[n - 1]));
+  shiftDigitsLeft(v, v, n, shift);
+  u[m + n] = shiftDigitsLeft(u, u, m + n, shift);
+  const DigitDivider top(v[n - 1]);
+  for (uint32_t j = m + 1; j-- > 0;) q[j] = divideStep(u + j, v, n, top);
+  if (r) shiftDigitsRight(r, u, n, shift);
+}
+
+// Short division by one digit d: q (n digits) = u / d; returns the remainder.
+Digit divideByDigit(Digit *q, const Digit *u, uint32_t n, Digit d) {
+  const uint32_t shift = uint32_t(__builtin_clz(d));
+  const DigitDivider divider(d << shift);
+  // Divides u·2^shift by d·2^shift digit by digit; the remainder comes back shifted.
+  Digit rem = shift ? u[n - 1] >> (32 - shift) : 0;
+  for (uint32_t i = n; i-- > 0;) {
+    Digit low = u[i] << shift;
+    if (shift && i) low |= u[i - 1] >> (32 - shift);
+    q[i] = divider.divide(rem, low, rem);
+  }
+  return rem >> shift;
 }
 
 } // namespace
@@ -140,77 +143,36 @@ void APInt::longDivide(const APInt &lhs, uint32_t lhsWords, const APInt &rhs, ui
              "quotient and remainder are the same value");
   // Read before any output is touched: an output may be one of the operands.
   const uint32_t lhsWidth = lhs.bitWidth, rhsWidth = rhs.bitWidth;
-  uint32_t n = 2 * rhsWords, m = 2 * lhsWords - n;
+  const uint32_t qDigits = 2 * lhsWords, rDigits = 2 * rhsWords;
+  // Leading zero digits take no part. The dividend keeps at least n digits, so that one with
+  // fewer significant digits than the divisor still divides (to 0).
+  const uint32_t n = digits::significant(digits::of(rhs.wordData()), rDigits);
+  uint32_t un = digits::significant(digits::of(lhs.wordData()), qDigits);
+  if (un < n) un = n;
 
-  // U (m + n + 1 digits), V (n), Q (m + n) and R (n), in one stack buffer when they fit.
-  const uint32_t needed = (remainder ? 4 : 3) * n + 2 * m + 1;
-  const bool onHeap = needed > kStackDigits;
-  uint32_t stack[kStackDigits];
-  uint32_t *U, *V, *Q, *R = nullptr;
-  if (onHeap) {
-    U = new uint32_t[m + n + 1];
-    V = new uint32_t[n];
-    Q = new uint32_t[m + n];
-    if (remainder) R = new uint32_t[n];
-  } else {
-    U = stack;
-    V = U + m + n + 1;
-    Q = V + n;
-    if (remainder) R = Q + m + n;
-  }
-  const uint32_t qDigits = m + n, rDigits = n;
-  toDigits(U, lhs.wordData(), lhsWords);
-  U[m + n] = 0;
-  toDigits(V, rhs.wordData(), rhsWords);
+  // U (un + 1 digits), V (n), Q (qDigits) and R (rDigits).
+  Scratch<uint32_t, kStackDigits> scratch(un + 1 + n + qDigits + rDigits);
+  Digit *U = scratch.data(), *V = U + un + 1, *Q = V + n, *R = Q + qDigits;
+  for (uint32_t i = 0; i < un; ++i) U[i] = digits::of(lhs.wordData())[i];
+  U[un] = 0;
+  for (uint32_t i = 0; i < n; ++i) V[i] = digits::of(rhs.wordData())[i];
   for (uint32_t i = 0; i < qDigits; ++i) Q[i] = 0;
-  if (R)
-    for (uint32_t i = 0; i < rDigits; ++i) R[i] = 0;
+  for (uint32_t i = 0; i < rDigits; ++i) R[i] = 0;
 
-  // Leading zero digits take no part. m stops at 0, so a dividend with fewer significant digits
-  // than the divisor still divides (to 0) instead of running off the array.
-  while (V[n - 1] == 0) {
-    --n;
-    ++m;
-  }
-  while (m > 0 && U[m + n - 1] == 0) --m;
-
-  if (n == 1) {
-    // Short division: one 64-by-32-bit division per digit.
-    uint64_t d = V[0], r = 0;
-    for (uint32_t i = m + n; i-- > 0;) {
-      uint64_t p = (r << 32) | U[i];
-      if (p == 0) {
-        Q[i] = 0;
-        r = 0;
-      } else if (p < d) {
-        Q[i] = 0;
-        r = p;
-      } else if (p == d) {
-        Q[i] = 1;
-        r = 0;
-      } else {
-        Q[i] = uint32_t(p / d);
-        r = p - Q[i] * d;
-      }
-    }
-    if (R) R[0] = uint32_t(r);
-  } else {
-    divideDigits(U, V, Q, R, m, n);
-  }
+  if (n == 1)
+    R[0] = divideByDigit(Q, U, un, V[0]);
+  else
+    divideDigits(U, V, Q, remainder ? R : nullptr, un - n, n);
 
   if (quotient) {
     makeZeroOfWidth(*quotient, lhsWidth);
-    fromDigits(quotient->mutableWords(), Q, lhsWords);
+    Digit *to = digits::of(quotient->mutableWords());
+    for (uint32_t i = 0; i < qDigits; ++i) to[i] = Q[i];
   }
   if (remainder) {
     makeZeroOfWidth(*remainder, rhsWidth);
-    fromDigits(remainder->mutableWords(), R, rhsWords);
-  }
-  if (onHeap) {
-    delete[] U;
-    delete[] V;
-    delete[] Q;
-    delete[] R;
+    Digit *to = digits::of(remainder->mutableWords());
+    for (uint32_t i = 0; i < rDigits; ++i) to[i] = R[i];
   }
 }
 
