@@ -25,10 +25,10 @@ APInt::APInt(uint32_t width, WordView src) : bitWidth(width) {
     u.value = src.data()[0];
   } else {
     uint32_t n = wordCount();
-    u.words = new Word[n];
+    setWords(new Word[n]);
     uint32_t take = src.size() < n ? src.size() : n;
-    for (uint32_t i = 0; i < take; ++i) u.words[i] = src.data()[i];
-    for (uint32_t i = take; i < n; ++i) u.words[i] = 0;
+    for (uint32_t i = 0; i < take; ++i) wordPtr()[i] = src.data()[i];
+    for (uint32_t i = take; i < n; ++i) wordPtr()[i] = 0;
   }
   maskTopWord();
 }
@@ -53,14 +53,14 @@ APInt &APInt::assignSlow(const APInt &rhs) {
   if (this == &rhs) return *this;
   if (rhs.isInline()) {
     // This one is wide (both inline is handled in the header).
-    delete[] u.words;
+    delete[] wordPtr();
     u.value = rhs.u.value;
   } else {
     if (isInline() || wordCount() != rhs.wordCount()) {
-      if (!isInline()) delete[] u.words;
-      u.words = new Word[rhs.wordCount()];
+      if (!isInline()) delete[] wordPtr();
+      setWords(new Word[rhs.wordCount()]);
     }
-    words::copy(u.words, rhs.u.words, rhs.wordCount());
+    words::copy(wordPtr(), rhs.wordPtr(), rhs.wordCount());
   }
   bitWidth = rhs.bitWidth;
   return *this;
@@ -71,16 +71,16 @@ void APInt::makeZeroOfWidth(APInt &out, uint32_t width) {
     if (out.isInline())
       out.u.value = 0;
     else
-      words::assignWord(out.u.words, 0, out.wordCount());
+      words::assignWord(out.wordPtr(), 0, out.wordCount());
     return;
   }
-  if (!out.isInline()) delete[] out.u.words;
+  if (!out.isInline()) delete[] out.wordPtr();
   out.bitWidth = width;
   if (out.isInline()) {
     out.u.value = 0;
   } else {
-    out.u.words = new Word[out.wordCount()];
-    words::assignWord(out.u.words, 0, out.wordCount());
+    out.setWords(new Word[out.wordCount()]);
+    words::assignWord(out.wordPtr(), 0, out.wordCount());
   }
 }
 
@@ -124,7 +124,7 @@ APInt APInt::operator&(const APInt &rhs) const {
   checkSameWidth(rhs, "APInt::operator&");
   if (isInline()) return APInt(bitWidth, u.value & rhs.u.value);
   APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.u.words[i] = u.words[i] & rhs.u.words[i];
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.wordPtr()[i] = wordPtr()[i] & rhs.wordPtr()[i];
   return r;
 }
 
@@ -132,7 +132,7 @@ APInt APInt::operator|(const APInt &rhs) const {
   checkSameWidth(rhs, "APInt::operator|");
   if (isInline()) return APInt(bitWidth, u.value | rhs.u.value);
   APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.u.words[i] = u.words[i] | rhs.u.words[i];
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.wordPtr()[i] = wordPtr()[i] | rhs.wordPtr()[i];
   return r;
 }
 
@@ -140,7 +140,7 @@ APInt APInt::operator^(const APInt &rhs) const {
   checkSameWidth(rhs, "APInt::operator^");
   if (isInline()) return APInt(bitWidth, u.value ^ rhs.u.value);
   APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.u.words[i] = u.words[i] ^ rhs.u.words[i];
+  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.wordPtr()[i] = wordPtr()[i] ^ rhs.wordPtr()[i];
   r.maskTopWord();
   return r;
 }
@@ -163,12 +163,12 @@ uint32_t APInt::leadingOneCount() const {
   }
   uint32_t n = wordCount();
   uint32_t topBits = bitWidth % kWordBits ? bitWidth % kWordBits : kWordBits;
-  Word top = u.words[n - 1] << (kWordBits - topBits);
+  Word top = wordPtr()[n - 1] << (kWordBits - topBits);
   uint32_t ones = ~top ? uint32_t(__builtin_clzll(~top)) : kWordBits;
   if (ones < topBits) return ones;
   uint32_t count = topBits;
   for (uint32_t i = n - 1; i-- > 0; count += kWordBits)
-    if (~u.words[i]) return count + uint32_t(__builtin_clzll(~u.words[i]));
+    if (~wordPtr()[i]) return count + uint32_t(__builtin_clzll(~wordPtr()[i]));
   return count;
 }
 
@@ -228,34 +228,37 @@ bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
 
 // --- Arithmetic ---------------------------------------------------------------------------------
 
-APInt APInt::addWide(const APInt &rhs) const {
-  APInt r(bitWidth, Uninitialized());
+Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) {
+  const uint32_t n = wordsFor(width);
+  Word *r = new Word[n];
   Word carry = 0;
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) {
-    Word x = u.words[i], sum = x + rhs.u.words[i] + carry;
+  for (uint32_t i = 0; i < n; ++i) {
+    Word x = a[i], sum = x + b[i] + carry;
     carry = carry ? sum <= x : sum < x;
-    r.u.words[i] = sum;
+    r[i] = sum;
   }
-  r.maskTopWord();
+  r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
   return r;
 }
 
-APInt APInt::subtractWide(const APInt &rhs) const {
-  APInt r(bitWidth, Uninitialized());
+Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) {
+  const uint32_t n = wordsFor(width);
+  Word *r = new Word[n];
   Word borrow = 0;
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) {
-    Word x = u.words[i], diff = x - rhs.u.words[i] - borrow;
+  for (uint32_t i = 0; i < n; ++i) {
+    Word x = a[i], diff = x - b[i] - borrow;
     borrow = borrow ? diff >= x : diff > x;
-    r.u.words[i] = diff;
+    r[i] = diff;
   }
-  r.maskTopWord();
+  r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
   return r;
 }
 
-APInt APInt::negatedWide() const {
-  APInt r(*this);
-  words::negate(r.u.words, wordCount());
-  r.maskTopWord();
+Word *APInt::negatedWords(const Word *a, uint32_t width) {
+  const uint32_t n = wordsFor(width);
+  Word *r = duplicateWords(a, n);
+  words::negate(r, n);
+  r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
   return r;
 }
 
@@ -281,13 +284,6 @@ void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
 
 // --- Shifts and rotations -----------------------------------------------------------------------
 
-APInt APInt::shiftedLeftWide(uint32_t n) const {
-  if (n >= bitWidth) return APInt(bitWidth, 0);
-  APInt r(*this);
-  shiftLeftWords(r.u.words, bitWidth, n);
-  return r;
-}
-
 void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
   uint32_t count = wordsFor(width);
   if (n >= width) {
@@ -308,10 +304,13 @@ void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
   w[count - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
 }
 
-APInt APInt::shiftedRightLogicalWide(uint32_t n) const {
-  if (n >= bitWidth) return APInt(bitWidth, 0);
-  APInt r(*this);
-  words::shiftRight(r.u.words, wordCount(), n);
+Word *APInt::shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left) {
+  const uint32_t count = wordsFor(width);
+  Word *r = duplicateWords(a, count);
+  if (left)
+    shiftLeftWords(r, width, n);
+  else
+    words::shiftRight(r, count, n); // bits move down only: no mask needed
   return r;
 }
 
@@ -325,10 +324,10 @@ APInt APInt::shiftedRightArith(uint32_t n) const {
   }
   bool negative = isSignBitSet();
   if (n == bitWidth) return negative ? allOnesOfWidth(bitWidth) : APInt(bitWidth, 0);
-  APInt r = shiftedRightLogicalWide(n);
+  APInt r = shiftedRightLogical(n);
   if (negative) {
     // Bits width - n .. width - 1 take the sign.
-    Word *w = r.u.words;
+    Word *w = r.wordPtr();
     uint32_t from = bitWidth - n, last = wordCount() - 1;
     uint32_t i = from / kWordBits;
     w[i] |= ~Word(0) << (from % kWordBits);
@@ -342,8 +341,8 @@ APInt APInt::rotatedLeft(uint32_t n) const {
   uint32_t r = n % bitWidth;
   if (r == 0) return *this;
   if (isInline()) return APInt(bitWidth, (u.value << r) | (u.value >> (bitWidth - r)));
-  APInt result = shiftedRightLogicalWide(bitWidth - r);
-  result |= shiftedLeftWide(r);
+  APInt result = shiftedRightLogical(bitWidth - r);
+  result |= shiftedLeft(r);
   return result;
 }
 
@@ -351,8 +350,8 @@ APInt APInt::rotatedRight(uint32_t n) const {
   uint32_t r = n % bitWidth;
   if (r == 0) return *this;
   if (isInline()) return APInt(bitWidth, (u.value >> r) | (u.value << (bitWidth - r)));
-  APInt result = shiftedLeftWide(bitWidth - r);
-  result |= shiftedRightLogicalWide(r);
+  APInt result = shiftedLeft(bitWidth - r);
+  result |= shiftedRightLogical(r);
   return result;
 }
 
@@ -378,7 +377,7 @@ APInt APInt::truncatedTo(uint32_t width) const {
   VORN_CHECK(width >= 1, "APInt::truncatedTo", "width is zero");
   VORN_CHECK(width <= bitWidth, "APInt::truncatedTo", "width is above the value's width");
   if (width <= kWordBits) return APInt(width, wordData()[0]);
-  return APInt(width, WordView(u.words, wordsFor(width)));
+  return APInt(width, WordView(wordPtr(), wordsFor(width)));
 }
 
 APInt APInt::zeroExtendedTo(uint32_t width) const {
@@ -397,7 +396,7 @@ APInt APInt::signExtendedTo(uint32_t width) const {
   APInt r(width, WordView(wordData(), wordCount()));
   if (isSignBitSet()) {
     // Bits bitWidth .. width - 1 take the sign.
-    Word *w = r.u.words;
+    Word *w = r.wordPtr();
     uint32_t i = bitWidth / kWordBits, last = r.wordCount() - 1;
     w[i] |= ~Word(0) << (bitWidth % kWordBits);
     while (i < last) w[++i] = ~Word(0);
@@ -437,9 +436,9 @@ APInt APInt::bytesReversed() const {
   VORN_CHECK(!isInline(), "APInt::bytesReversed", "width is not 16, 32, 48, 64 or above 64");
   uint32_t n = wordCount();
   APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0; i < n; ++i) r.u.words[i] = byteSwap(u.words[n - 1 - i]);
+  for (uint32_t i = 0; i < n; ++i) r.wordPtr()[i] = byteSwap(wordPtr()[n - 1 - i]);
   // The reversed bytes of whole words leave the unused top bits at the bottom.
-  words::shiftRight(r.u.words, n, n * kWordBits - bitWidth);
+  words::shiftRight(r.wordPtr(), n, n * kWordBits - bitWidth);
   r.maskTopWord();
   return r;
 }

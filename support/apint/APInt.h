@@ -51,7 +51,7 @@ public:
       u.value = value;
       maskTopWord();
     } else {
-      u.words = wideWords(width, value, isSigned);
+      setWords(wideWords(width, value, isSigned));
     }
   }
   // The words (least significant first) cut to `width` bits; missing words are 0. The sequence
@@ -68,7 +68,7 @@ public:
     if (isInline())
       u.value = other.u.value;
     else
-      u.words = duplicateWords(other.u.words, wordCount());
+      setWords(duplicateWords(other.wordPtr(), wordCount()));
   }
   // Takes over `other`'s array; `other` is left as the placeholder (width 1, value 0).
   APInt(APInt &&other) noexcept : bitWidth(other.bitWidth), u(other.u) {
@@ -76,7 +76,7 @@ public:
     other.u.value = 0;
   }
   ~APInt() {
-    if (!isInline()) delete[] u.words;
+    if (!isInline()) delete[] wordPtr();
   }
 
   // Takes `rhs`'s width and value; self-assignment does nothing.
@@ -87,8 +87,8 @@ public:
       return *this;
     }
     if (bitWidth == rhs.bitWidth) {
-      Word *to = u.words;
-      const Word *from = rhs.u.words;
+      Word *to = wordPtr();
+      const Word *from = rhs.wordPtr();
       for (uint32_t i = 0, n = wordCount(); i < n; ++i) to[i] = from[i];
       return *this;
     }
@@ -96,8 +96,19 @@ public:
   }
   // Takes `rhs`'s width and array; `rhs` is left as the placeholder (width 1, value 0).
   APInt &operator=(APInt &&rhs) noexcept {
+    if (isInline() && rhs.isInline()) {
+      // Nothing to free or take over. rhs is reset before this is written, so that a self-move
+      // keeps the value; the stores to a temporary rhs vanish once inlined.
+      const uint32_t width = rhs.bitWidth;
+      const Word value = rhs.u.value;
+      rhs.bitWidth = 1;
+      rhs.u.value = 0;
+      bitWidth = width;
+      u.value = value;
+      return *this;
+    }
     if (this != &rhs) {
-      if (!isInline()) delete[] u.words;
+      if (!isInline()) delete[] wordPtr();
       bitWidth = rhs.bitWidth;
       u = rhs.u;
       rhs.bitWidth = 1;
@@ -111,7 +122,7 @@ public:
       u.value = value;
       maskTopWord();
     } else {
-      words::assignWord(u.words, value, wordCount());
+      words::assignWord(wordPtr(), value, wordCount());
     }
     return *this;
   }
@@ -124,7 +135,7 @@ public:
   // (width + 63) / 64.
   uint32_t wordCount() const { return bitWidth / kWordBits + (bitWidth % kWordBits != 0); }
   // The wordCount() words, least significant first; valid until the value is changed.
-  const Word *wordData() const { return isInline() ? &u.value : u.words; }
+  const Word *wordData() const { return isInline() ? &u.value : wordPtr(); }
 
   // Position of the top 1 bit plus one; 0 for zero.
   uint32_t significantBits() const { return bitWidth - leadingZeroCount(); }
@@ -138,10 +149,10 @@ public:
   // Bit `index` (below the width).
   bool bitAt(uint32_t index) const {
     VORN_CHECK(index < bitWidth, "APInt::bitAt", "bit index is not below the width");
-    return ((isInline() ? u.value : u.words[index / kWordBits]) >> (index % kWordBits)) & 1;
+    return ((isInline() ? u.value : wordPtr()[index / kWordBits]) >> (index % kWordBits)) & 1;
   }
   // Word 0: the low 64 bits.
-  uint64_t asUint64() const { return isInline() ? u.value : u.words[0]; }
+  uint64_t asUint64() const { return isInline() ? u.value : wordPtr()[0]; }
   // The value read as signed; only for widths up to 64.
   int64_t asInt64() const {
     VORN_CHECK(isInline(), "APInt::asInt64", "width is above 64");
@@ -188,7 +199,7 @@ public:
     if (isInline())
       u.value &= rhs.u.value;
     else
-      words::andInPlace(u.words, rhs.u.words, wordCount());
+      words::andInPlace(wordPtr(), rhs.wordPtr(), wordCount());
     return *this;
   }
   APInt &operator|=(const APInt &rhs) {
@@ -196,7 +207,7 @@ public:
     if (isInline())
       u.value |= rhs.u.value;
     else
-      words::orInPlace(u.words, rhs.u.words, wordCount());
+      words::orInPlace(wordPtr(), rhs.wordPtr(), wordCount());
     return *this;
   }
   APInt &operator^=(const APInt &rhs) {
@@ -204,7 +215,7 @@ public:
     if (isInline())
       u.value ^= rhs.u.value;
     else
-      words::xorInPlace(u.words, rhs.u.words, wordCount());
+      words::xorInPlace(wordPtr(), rhs.wordPtr(), wordCount());
     return *this;
   }
   // ORs `value` into word 0 (cut to the width when that is below 64).
@@ -213,7 +224,7 @@ public:
       u.value |= value;
       maskTopWord();
     } else {
-      u.words[0] |= value;
+      wordPtr()[0] |= value;
     }
     return *this;
   }
@@ -227,7 +238,7 @@ public:
   uint32_t leadingZeroCount() const {
     if (isInline())
       return u.value ? uint32_t(__builtin_clzll(u.value)) - (kWordBits - bitWidth) : bitWidth;
-    return leadingZerosOf(u.words, bitWidth);
+    return leadingZerosOf(wordPtr(), bitWidth);
   }
   // One bits from the top bit down to the first 0.
   uint32_t leadingOneCount() const;
@@ -243,13 +254,13 @@ public:
   bool operator==(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator==");
     if (isInline()) return u.value == rhs.u.value;
-    return equalWords(u.words, rhs.u.words, wordCount());
+    return equalWords(wordPtr(), rhs.wordPtr(), wordCount());
   }
   bool operator!=(const APInt &rhs) const { return !(*this == rhs); }
   // Whether the value equals `value` (so a value with more than 64 significant bits never does).
   bool operator==(Word value) const {
     if (isInline()) return u.value == value;
-    return wordEquals(u.words, wordCount(), value);
+    return wordEquals(wordPtr(), wordCount(), value);
   }
   bool operator!=(Word value) const { return !(*this == value); }
 
@@ -257,7 +268,7 @@ public:
   bool unsignedLess(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::unsignedLess");
     if (isInline()) return u.value < rhs.u.value;
-    const Word *a = u.words, *b = rhs.u.words;
+    const Word *a = wordPtr(), *b = rhs.wordPtr();
     for (uint32_t i = wordCount(); i-- > 0;)
       if (a[i] != b[i]) return a[i] < b[i];
     return false;
@@ -272,7 +283,7 @@ public:
       uint32_t up = kWordBits - bitWidth;
       return int64_t(u.value << up) >> up < int64_t(rhs.u.value << up) >> up;
     }
-    return signedLessWords(u.words, rhs.u.words, bitWidth);
+    return signedLessWords(wordPtr(), rhs.wordPtr(), bitWidth);
   }
   bool signedLessOrEqual(const APInt &rhs) const { return !rhs.signedLess(*this); }
   bool signedGreater(const APInt &rhs) const { return rhs.signedLess(*this); }
@@ -286,7 +297,7 @@ public:
       u.value += rhs.u.value;
       maskTopWord();
     } else {
-      words::addWithCarry(u.words, rhs.u.words, 0, wordCount());
+      words::addWithCarry(wordPtr(), rhs.wordPtr(), 0, wordCount());
       maskTopWord();
     }
     return *this;
@@ -297,7 +308,7 @@ public:
       u.value -= rhs.u.value;
       maskTopWord();
     } else {
-      words::subtractWithBorrow(u.words, rhs.u.words, 0, wordCount());
+      words::subtractWithBorrow(wordPtr(), rhs.wordPtr(), 0, wordCount());
       maskTopWord();
     }
     return *this;
@@ -310,14 +321,14 @@ public:
       maskTopWord();
       return *this;
     }
-    multiplyWords(u.words, bitWidth, rhs.u.words);
+    multiplyWords(wordPtr(), bitWidth, rhs.wordPtr());
     return *this;
   }
   APInt &operator++() {
     if (isInline())
       ++u.value;
     else
-      words::increment(u.words, wordCount());
+      words::increment(wordPtr(), wordCount());
     maskTopWord();
     return *this;
   }
@@ -325,7 +336,7 @@ public:
     if (isInline())
       --u.value;
     else
-      words::decrement(u.words, wordCount());
+      words::decrement(wordPtr(), wordCount());
     maskTopWord();
     return *this;
   }
@@ -342,18 +353,18 @@ public:
   APInt operator+(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator+");
     if (isInline()) return APInt(bitWidth, u.value + rhs.u.value);
-    return addWide(rhs);
+    return APInt(bitWidth, Owned{sumWords(wordPtr(), rhs.wordPtr(), bitWidth)});
   }
   APInt operator-(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator-");
     if (isInline()) return APInt(bitWidth, u.value - rhs.u.value);
-    return subtractWide(rhs);
+    return APInt(bitWidth, Owned{differenceWords(wordPtr(), rhs.wordPtr(), bitWidth)});
   }
   APInt operator*(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator*");
     if (isInline()) return APInt(bitWidth, u.value * rhs.u.value);
     APInt product(*this);
-    multiplyWords(product.u.words, bitWidth, rhs.u.words);
+    multiplyWords(product.wordPtr(), bitWidth, rhs.wordPtr());
     return product;
   }
   // Adds `value` cut to the width.
@@ -361,7 +372,7 @@ public:
   // Zero minus the value (the smallest signed value is its own negation).
   APInt operator-() const {
     if (isInline()) return APInt(bitWidth, Word(0) - u.value);
-    return negatedWide();
+    return APInt(bitWidth, Owned{negatedWords(wordPtr(), bitWidth)});
   }
 
   // --- Shifts and rotations (new values of the same width) --------------------------------------
@@ -370,7 +381,7 @@ public:
   // value · 2^n modulo 2^width; 0 when n >= width.
   APInt shiftedLeft(uint32_t n) const {
     if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value << n : 0);
-    return shiftedLeftWide(n);
+    return APInt(bitWidth, Owned{shiftedWords(wordPtr(), bitWidth, n, true)});
   }
   APInt shiftedLeft(const APInt &n) const { return shiftedLeft(amountOf(n)); }
   // Shifts left in place; same result as shiftedLeft, without allocating.
@@ -379,7 +390,7 @@ public:
       u.value = n < bitWidth ? u.value << n : 0;
       maskTopWord();
     } else {
-      shiftLeftWords(u.words, bitWidth, n);
+      shiftLeftWords(wordPtr(), bitWidth, n);
     }
     return *this;
   }
@@ -387,7 +398,7 @@ public:
   // value / 2^n (unsigned, zero fill); 0 when n >= width.
   APInt shiftedRightLogical(uint32_t n) const {
     if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value >> n : 0);
-    return shiftedRightLogicalWide(n);
+    return APInt(bitWidth, Owned{shiftedWords(wordPtr(), bitWidth, n, false)});
   }
   APInt shiftedRightLogical(const APInt &n) const { return shiftedRightLogical(amountOf(n)); }
   // The signed value shifted right with copies of the sign bit; n <= width. A shift by the whole
@@ -540,11 +551,16 @@ public:
 private:
   struct Uninitialized {};
   // A value of `width` (> 64) whose array is allocated but not filled.
-  APInt(uint32_t width, Uninitialized) : bitWidth(width) { u.words = new Word[wordCount()]; }
+  APInt(uint32_t width, Uninitialized) : bitWidth(width) { setWords(new Word[wordCount()]); }
+  // A value of `width` (> 64) that takes over an array of its words.
+  struct Owned {
+    Word *words;
+  };
+  APInt(uint32_t width, Owned array) : bitWidth(width) { setWords(array.words); }
 
-  Word *mutableWords() { return isInline() ? &u.value : u.words; }
+  Word *mutableWords() { return isInline() ? &u.value : wordPtr(); }
   // The word that holds bit `index`.
-  Word &wordHolding(uint32_t index) { return isInline() ? u.value : u.words[index / kWordBits]; }
+  Word &wordHolding(uint32_t index) { return isInline() ? u.value : wordPtr()[index / kWordBits]; }
   // Clears the bits at and above the width in the top word.
   // The mask depends on the width alone, never on the value: a whole-word width skips it, so
   // that a chain of inline operations carries no mask on its dependent path.
@@ -555,7 +571,7 @@ private:
     if (isInline())
       u.value &= mask;
     else
-      u.words[wordCount() - 1] &= mask;
+      wordPtr()[wordCount() - 1] &= mask;
   }
   void checkSameWidth(const APInt &rhs, const char *operation) const {
     VORN_CHECK(bitWidth == rhs.bitWidth, operation, "operands have different widths");
@@ -579,11 +595,13 @@ private:
   static bool signedLessWords(const Word *a, const Word *b, uint32_t width);
   static void multiplyWords(Word *w, uint32_t width, const Word *rhs);
   static void shiftLeftWords(Word *w, uint32_t width, uint32_t n);
-  APInt addWide(const APInt &rhs) const;
-  APInt subtractWide(const APInt &rhs) const;
-  APInt negatedWide() const;
-  APInt shiftedLeftWide(uint32_t n) const;
-  APInt shiftedRightLogicalWide(uint32_t n) const;
+  // New arrays of `width` (> 64) bits holding a + b, a - b, -a and a shifted left (or right) by
+  // n. They return arrays, not values, so that the value an inline operation returns never has
+  // its address taken (as a hidden result argument would) and can stay in registers.
+  static Word *sumWords(const Word *a, const Word *b, uint32_t width);
+  static Word *differenceWords(const Word *a, const Word *b, uint32_t width);
+  static Word *negatedWords(const Word *a, uint32_t width);
+  static Word *shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left);
   // Text: an upper bound of the characters writeText produces in `radix`, and the writer, which
   // returns the number of characters written at `out`.
   uint32_t textCapacity(uint32_t radix) const;
@@ -593,10 +611,16 @@ private:
   void parseAnyRadix(uint32_t width, const char *s, uint32_t n, uint32_t radix);
   friend bool parseInteger(StrView text, uint32_t radix, APInt &result);
 
+  // The array of a wide value, whose address u.value holds.
+  Word *wordPtr() const { return reinterpret_cast<Word *>(uintptr_t(u.value)); }
+  void setWords(Word *array) { u.value = Word(reinterpret_cast<uintptr_t>(array)); }
+
   uint32_t bitWidth;
-  union {
-    Word value;  // width <= 64
-    Word *words; // width > 64: wordCount() words
+  // One word, whatever the width: the value itself up to 64 bits, the address of the array of
+  // wordCount() words above. Being one scalar of one type, a value whose operations are all
+  // inline can live in registers, as a union of a word and a pointer of another size cannot.
+  struct {
+    Word value;
   } u;
 };
 

@@ -183,7 +183,7 @@ APInt APInt::quotientUnsigned(const APInt &divisor) const {
   uint32_t lw = significantWords(), rw = divisor.significantWords();
   if (lw == 0 || lw < rw || unsignedLess(divisor)) return APInt(bitWidth, 0);
   if (*this == divisor) return APInt(bitWidth, 1);
-  if (lw == 1) return APInt(bitWidth, u.words[0] / divisor.u.words[0]);
+  if (lw == 1) return APInt(bitWidth, wordPtr()[0] / divisor.wordPtr()[0]);
   APInt q;
   longDivide(*this, lw, divisor, rw, &q, nullptr);
   return q;
@@ -197,7 +197,7 @@ APInt APInt::remainderUnsigned(const APInt &divisor) const {
   if (lw == 0) return APInt(bitWidth, 0);
   if (lw < rw || unsignedLess(divisor)) return *this;
   if (*this == divisor) return APInt(bitWidth, 0);
-  if (lw == 1) return APInt(bitWidth, u.words[0] % divisor.u.words[0]);
+  if (lw == 1) return APInt(bitWidth, wordPtr()[0] % divisor.wordPtr()[0]);
   APInt r;
   longDivide(*this, lw, divisor, rw, nullptr, &r);
   return r;

@@ -170,7 +170,7 @@ double APInt::toDouble(bool isSigned) const {
     return double(u.value);
   }
   // A wide value with at most 64 significant bits has its sign bit clear.
-  if (significantBits() <= kWordBits) return double(u.words[0]);
+  if (significantBits() <= kWordBits) return double(wordPtr()[0]);
 
   const bool negative = isSigned && isSignBitSet();
   APInt magnitude = negative ? -*this : *this;
@@ -182,7 +182,7 @@ double APInt::toDouble(bool isSigned) const {
   // The 64 bits ending with the leading 1, zeros below bit 0 (the magnitude of a negative value
   // may be short); the 52 below the leading 1 are the fraction, and the bits further down are
   // dropped (truncation toward zero).
-  const Word *w = magnitude.u.words;
+  const Word *w = magnitude.wordPtr();
   Word top;
   if (n < kWordBits) {
     top = w[0] << (kWordBits - n);

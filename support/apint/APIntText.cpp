@@ -351,12 +351,12 @@ uint32_t APInt::writeText(char *out, uint32_t radix, bool isSigned, bool asLiter
     count = 1;
   } else if (negative) {
     count = wordCount();
-    copy = duplicateWords(u.words, count);
+    copy = duplicateWords(wordPtr(), count);
     words::negate(copy, count);
     copy[count - 1] &= ~Word(0) >> ((0u - bitWidth) % kWordBits);
     w = copy;
   } else {
-    w = u.words;
+    w = wordPtr();
     count = wordCount();
   }
   while (count > 1 && w[count - 1] == 0) --count;
