@@ -274,7 +274,7 @@ void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
     return;
   }
   // The product is built in w from a copy of it (which is also rhs when squaring).
-  Scratch<uint32_t, 3072> scratch(n + digits::scratchFor(n));
+  Scratch<uint32_t, 1728> scratch(n + digits::scratchFor(n));
   digits::Digit *a = scratch.data();
   for (uint32_t i = 0; i < n; ++i) a[i] = digits::of(w)[i];
   const digits::Digit *b = rhs == w ? a : digits::of(rhs);
