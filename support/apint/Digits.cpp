@@ -2,6 +2,8 @@
 
 #include "support/runtime/Checks.h"
 
+#include <utility>
+
 namespace vorn {
 namespace digits {
 
@@ -187,12 +189,8 @@ void multiplyLow(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit *sc
 bool multiplyModulo(Digit *r, const Digit *a, uint32_t an, const Digit *b, uint32_t bn, uint32_t n,
                     Digit *scratch) {
   if (an < bn) {
-    const Digit *t = a;
-    a = b;
-    b = t;
-    uint32_t c = an;
-    an = bn;
-    bn = c;
+    std::swap(a, b);
+    std::swap(an, bn);
   }
   if (an + bn <= n) {
     multiply(r, a, an, b, bn, scratch);

@@ -5,6 +5,7 @@
 #include "support/runtime/Checks.h"
 
 #include <cstring>
+#include <utility>
 
 namespace vorn {
 namespace words {
@@ -191,12 +192,8 @@ uint32_t multiplyFull(Word *dst, const Word *lhs, const Word *rhs, uint32_t lhsC
   uint32_t an = digits::significant(digits::of(lhs), 2 * lhsCount);
   uint32_t bn = digits::significant(digits::of(rhs), 2 * rhsCount);
   if (an < bn) {
-    const Word *p = lhs;
-    lhs = rhs;
-    rhs = p;
-    uint32_t c = an;
-    an = bn;
-    bn = c;
+    std::swap(lhs, rhs);
+    std::swap(an, bn);
   }
   uint32_t done = 0;
   if (bn) {
