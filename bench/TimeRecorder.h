@@ -215,6 +215,15 @@ public:
            Goal goal = Goal::none()) {
     add(recorder, ours, ours, anchor, anchor, goal);
   }
+  // `row` (label, size, anchors' names and goals) with the figures `recorder` holds: ours of the
+  // benchmark `ours`, each anchor's of the benchmark named `anchorPrefix` and the anchor's name.
+  void add(const TimeRecorder &recorder, RatioRow row, const std::string &ours,
+           const std::string &anchorPrefix) {
+    row.ours = recorder.figure(ours);
+    for (Anchor *a : {&row.anchor, &row.second})
+      if (a->exists()) a->figure = recorder.figure(anchorPrefix + a->name);
+    add(std::move(row));
+  }
 
   static std::string headerLine() {
     return line({"what", "size", "ours", "anchor", "its figure", "anchor 2", "its figure",

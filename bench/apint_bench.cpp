@@ -86,7 +86,11 @@ CppInt toCppInt(const APInt &v) {
 }
 
 // A cpp_int with storage for `bits` bits, which it keeps when assigned any value that fits.
-CppInt cppIntWithRoomFor(uint32_t bits) { return CppInt(1) << (bits - 1); }
+CppInt cppIntWithRoomFor(uint32_t bits) {
+  CppInt value = 1;
+  value <<= bits - 1;
+  return value;
+}
 
 // --- Inline values -------------------------------------------------------------------------------
 
@@ -445,9 +449,9 @@ bool sidesAgree(uint32_t width, Op op, const char *name) {
 } // namespace
 
 int main(int argc, char **argv) {
-  // The summary's rows, in the order of the benchmarks. Each row's benchmarks share a stem: ours
-  // ends in "/APInt", each anchor's in "/" and the anchor's name. The anchors' figures are filled
-  // in after the run.
+  // The summary's rows, in the order of the benchmarks, without their figures until the run.
+  // Each row's benchmarks share a stem: ours ends in "/APInt", each anchor's in "/" and the
+  // anchor's name.
   struct Row {
     RatioRow row;
     std::string stem;
@@ -506,12 +510,7 @@ int main(int argc, char **argv) {
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   RatioTable table("CPU time per iteration (of the number of operations in brackets)");
-  for (Row &r : rows) {
-    r.row.ours = reporter.figure(r.stem + "/APInt");
-    for (Anchor *a : {&r.row.anchor, &r.row.second})
-      if (a->exists()) a->figure = reporter.figure(r.stem + "/" + a->name);
-    table.add(r.row);
-  }
+  for (const Row &r : rows) table.add(reporter, r.row, r.stem + "/APInt", r.stem + "/");
   table.print();
   benchmark::Shutdown();
   return 0;
