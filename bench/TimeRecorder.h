@@ -172,12 +172,6 @@ struct Anchor {
   bool exists() const { return !name.empty(); }
 };
 
-// The anchor `name` whose figure is the time `recorder` holds for the benchmark `benchmark`.
-inline Anchor recordedAnchor(const TimeRecorder &recorder, std::string name,
-                             const std::string &benchmark, Goal goal = Goal::none()) {
-  return {std::move(name), recorder.figure(benchmark), goal};
-}
-
 // One row of the summary: our figure against one anchor, or two (the second one optional), and
 // optionally the size the row measures at (e.g. "256 bits"), for tables whose rows differ in it.
 struct RatioRow {
@@ -208,7 +202,7 @@ public:
   // The row "ours against anchor" from the times `recorder` holds for the two benchmarks.
   void add(const TimeRecorder &recorder, const std::string &label, const std::string &ours,
            const std::string &anchorName, const std::string &anchor, Goal goal = Goal::none()) {
-    add({label, recorder.figure(ours), recordedAnchor(recorder, anchorName, anchor, goal)});
+    add({label, recorder.figure(ours), {anchorName, recorder.figure(anchor), goal}});
   }
   // The same, labelled and named by the benchmarks' own names.
   void add(const TimeRecorder &recorder, const std::string &ours, const std::string &anchor,
