@@ -7,8 +7,9 @@
 //    work done in other processes), so that a program can set our figure beside its anchor's from
 //    the same run. With --benchmark_repetitions the median wins.
 //  - runBenchmarks, which runs the selected benchmarks through it, in colour only on a terminal.
-//  - RatioTable, the one summary table: per row our figure, the anchor's, the ratio ours / anchor
-//    (below 1: ours is faster, or smaller), the goal for it and whether it was met.
+//  - RatioTable, the one summary table: per row our figure, the figures of one or two anchors,
+//    the ratio ours / anchor for each (below 1: ours is faster, or smaller), the goal for each and
+//    whether every goal was met.
 // bench/vorn_config_cost.sh prints its rows in the same format (keep the two alike), and
 // scripts/bench.sh gathers the rows of every program, recognised by their leading "| ".
 
@@ -162,26 +163,35 @@ private:
 };
 
 // What a row measures ours against: the anchor's name, its figure, and the goal for ours / it.
+// A nameless anchor is none: a row with one anchor leaves its second one so.
 struct Anchor {
   std::string name;
   Figure figure;
   Goal goal = Goal::none();
+
+  bool exists() const { return !name.empty(); }
 };
 
-// One row of the summary. The anchor's columns (name, figure, ratio, goal, result) form one
-// block, so that a row against two anchors would carry a second block beside the first.
+// One row of the summary: our figure against one anchor, or two (the second one optional), and
+// optionally the size the row measures at (e.g. "256 bits"), for tables whose rows differ in it.
 struct RatioRow {
   std::string label;
   Figure ours;
   Anchor anchor;
+  Anchor second = Anchor();
+  std::string size = std::string();
 };
 
 // The summary table. The format, which bench/vorn_config_cost.sh copies:
-//   "| %-30s %12s  %-26s %12s  %11s  %-12s  %s\n"
-// with the label, our figure, the anchor's name and figure, ours / anchor (two decimals; two
-// significant digits below 0.1), the goal and "met" / "NOT met" ("-" for both without a goal),
-// under the header line that headerLine() makes. Rows missing a figure (a benchmark filtered
-// out) are left out.
+//   "| %-30s %9s %12s  %-26s %12s  %-10s %12s  %11s  %13s  %-12s  %-8s  %s\n"
+// with the label, the size, our figure, the first anchor's name and figure, the second anchor's
+// name and figure, ours / first anchor and ours / second anchor (two decimals; two significant
+// digits below 0.1), the goal for each ratio, and the result, under the header line that
+// headerLine() makes. Whatever a row lacks (no size, no second anchor, no goal, a figure not
+// measured) reads "-". The result is "met" when every goal of the row is met, "NOT met: " and the
+// anchors whose goal was missed otherwise, "not run: " and the anchors that could not be judged
+// when the rest are met, and "-" without a goal. Rows with no anchor measured beside our figure
+// (benchmarks filtered out) are left out.
 class RatioTable {
 public:
   // `caption` says what the figures are (e.g. "CPU time per 1000 items"); it is printed, unmarked,
@@ -199,24 +209,56 @@ public:
            Goal goal = Goal::none()) {
     add(recorder, ours, ours, anchor, anchor, goal);
   }
-
-  static std::string headerLine() {
-    return line({"what", "ours", "anchor", "its figure", "ours/anchor", "goal",
-                 "result   (ratio below 1: ours is faster or smaller)"});
+  // `row` (label, size, anchors' names and goals) with the figures `recorder` holds: ours of the
+  // benchmark `ours`, each anchor's of the benchmark named `anchorPrefix` and the anchor's name.
+  void add(const TimeRecorder &recorder, RatioRow row, const std::string &ours,
+           const std::string &anchorPrefix) {
+    row.ours = recorder.figure(ours);
+    for (Anchor *a : {&row.anchor, &row.second})
+      if (a->exists()) a->figure = recorder.figure(anchorPrefix + a->name);
+    add(std::move(row));
   }
 
-  // Nothing when no row has both figures.
+  static std::string headerLine() {
+    return line({"what", "size", "ours", "anchor", "its figure", "anchor 2", "its figure",
+                 "ours/anchor", "ours/anchor 2", "goal", "goal 2",
+                 "result   (ratios are ours over the anchor: below 1, ours is faster or smaller)"});
+  }
+
+  // Nothing when no row has our figure and an anchor's.
   void print() const {
     std::vector<std::string> lines;
     for (const RatioRow &r : rows) {
-      const Anchor &a = r.anchor;
-      if (!r.ours.measured() || !a.figure.measured()) continue;
-      double ratio = r.ours.base() / a.figure.base();
-      char ratioText[32];
-      std::snprintf(ratioText, sizeof ratioText, ratio < 0.1 ? "%.2g" : "%.2f", ratio);
-      const char *result = !a.goal.exists() ? "-" : a.goal.metBy(ratio) ? "met" : "NOT met";
-      lines.push_back(line({r.label, r.ours.text(), a.name, a.figure.text(), ratioText,
-                            a.goal.text(), result}));
+      const Anchor *anchors[] = {&r.anchor, &r.second};
+      std::string names[2], figures[2], ratios[2], goals[2], missed, unjudged;
+      bool compared = false, anyGoal = false;
+      for (int i = 0; i < 2; ++i) {
+        const Anchor &a = *anchors[i];
+        names[i] = a.exists() ? a.name : "-";
+        figures[i] = ratios[i] = "-";
+        goals[i] = a.exists() ? a.goal.text() : "-";
+        if (!a.exists()) continue;
+        anyGoal |= a.goal.exists();
+        if (!r.ours.measured() || !a.figure.measured()) {
+          if (a.goal.exists()) unjudged += (unjudged.empty() ? "" : ", ") + a.name;
+          continue;
+        }
+        compared = true;
+        double ratio = r.ours.base() / a.figure.base();
+        char ratioText[32];
+        std::snprintf(ratioText, sizeof ratioText, ratio < 0.1 ? "%.2g" : "%.2f", ratio);
+        figures[i] = a.figure.text();
+        ratios[i] = ratioText;
+        if (!a.goal.metBy(ratio)) missed += (missed.empty() ? "" : ", ") + a.name;
+      }
+      if (!compared) continue;
+      std::string result = !missed.empty()   ? "NOT met: " + missed
+                           : !unjudged.empty() ? "not run: " + unjudged
+                           : anyGoal          ? "met"
+                                              : "-";
+      lines.push_back(line({r.label, r.size.empty() ? "-" : r.size, r.ours.text(), names[0],
+                            figures[0], names[1], figures[1], ratios[0], ratios[1], goals[0],
+                            goals[1], result}));
     }
     if (lines.empty()) return;
     std::printf("\nSummary, %s:\n%s\n", caption.c_str(), headerLine().c_str());
@@ -226,14 +268,19 @@ public:
 
 private:
   static std::string line(const std::vector<std::string> &c) {
-    const char format[] = "| %-30s %12s  %-26s %12s  %11s  %-12s  %s";
-    int n = std::snprintf(nullptr, 0, format, c[0].c_str(), c[1].c_str(), c[2].c_str(),
-                          c[3].c_str(), c[4].c_str(), c[5].c_str(), c[6].c_str());
-    std::string out(size_t(n) + 1, '\0');
-    std::snprintf(&out[0], out.size(), format, c[0].c_str(), c[1].c_str(), c[2].c_str(),
-                  c[3].c_str(), c[4].c_str(), c[5].c_str(), c[6].c_str());
-    out.resize(size_t(n));
-    return out;
+    const char format[] = "| %-30s %9s %12s  %-26s %12s  %-10s %12s  %11s  %13s  %-12s  %-8s  %s";
+    std::string out(256, '\0');
+    for (;;) {
+      int n = std::snprintf(&out[0], out.size(), format, c[0].c_str(), c[1].c_str(),
+                            c[2].c_str(), c[3].c_str(), c[4].c_str(), c[5].c_str(), c[6].c_str(),
+                            c[7].c_str(), c[8].c_str(), c[9].c_str(), c[10].c_str(),
+                            c[11].c_str());
+      if (size_t(n) < out.size()) {
+        out.resize(size_t(n));
+        return out;
+      }
+      out.resize(size_t(n) + 1);
+    }
   }
 
   std::string caption;

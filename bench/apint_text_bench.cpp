@@ -1,32 +1,60 @@
-// APInt text conversion beside GMP's, in one run: writing 64-, 256- and 4096-bit values in radix
-// 10 and 16 (appendText into a reused buffer against mpz_get_str into a preallocated one) and
-// reading them back (parseText into a value of the width against mpz_set_str into a preallocated
-// mpz). Each loop round converts 64 different values. The summary table sets each figure of ours
-// beside GMP's, with the goal for the ratio.
+// APInt text conversion beside GMP's mpz and Boost.Multiprecision's cpp_int, in one run: writing
+// 64-, 128-, 256-, 1024- and 4096-bit values in radix 10 and 16, and reading them back. Each loop
+// round converts 64 different values, all of whose bits are significant. What each side does:
+//   write  APInt: appendText into a reused buffer. mpz: mpz_get_str into a preallocated buffer.
+//          cpp_int: str(), which has no form that writes into the caller's buffer and returns a
+//          new std::string each time (its allocation is the library's cost).
+//   read   APInt: parseText into a value of the width. mpz: mpz_set_str into a preallocated mpz.
+//          cpp_int: assign() from the text into a preallocated cpp_int (it builds the value aside
+//          and swaps it in); it reads hexadecimal only after "0x", so its radix-16 texts carry
+//          that prefix.
+// All three write upper-case digits without a prefix; APInt reads into a value of the width (it
+// wraps there), mpz and cpp_int into values of any length. Before the benchmarks run, the three
+// sides' texts of every value are compared. The summary table sets each figure of ours beside
+// GMP's and cpp_int's, with the goal for each ratio.
 
 #include "support/apint/APInt.h"
 
 #include <benchmark/benchmark.h>
+#include <boost/multiprecision/cpp_int.hpp>
 #include <gmp.h>
 
 #include "bench/TimeRecorder.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 using vorn::APInt;
 using vorn::Word;
+using CppInt = boost::multiprecision::cpp_int;
 
 namespace {
 
+const uint32_t kWidths[] = {64, 128, 256, 1024, 4096};
 const int kValues = 64;
+
+// cpp_int's flags for writing in `radix`: upper-case digits, no prefix.
+std::ios_base::fmtflags cppIntFlags(uint32_t radix) {
+  return radix == 16 ? std::ios_base::hex | std::ios_base::uppercase : std::ios_base::dec;
+}
+
+// A cpp_int with storage for `bits` bits, which it keeps when assigned any value that fits.
+CppInt cppIntWithRoomFor(uint32_t bits) {
+  CppInt value = 1;
+  value <<= bits - 1;
+  return value;
+}
 
 struct TextData {
   uint32_t width;
   std::vector<APInt> values;
   std::vector<mpz_t> mpz;
-  std::vector<std::string> text10, text16;
+  std::vector<CppInt> cppInt;
+  std::vector<std::string> text10, text16, cppIntText16; // the last with "0x"
   std::vector<char> buffer; // mpz_get_str's output
 
   explicit TextData(uint32_t w) : width(w), mpz(kValues) {
@@ -39,16 +67,39 @@ struct TextData {
       values.push_back(APInt(w, vorn::WordView(words.data(), uint32_t(words.size()))));
       mpz_init2(mpz[i], w + 64);
       mpz_import(mpz[i], words.size(), -1, sizeof(Word), 0, 0, words.data());
+      cppInt.emplace_back();
+      import_bits(cppInt.back(), words.begin(), words.end(), 64, false);
       text10.push_back(values.back().toText(10, false));
       text16.push_back(values.back().toText(16, false));
+      cppIntText16.push_back("0x" + text16.back());
     }
     buffer.resize(w + 16);
+  }
+
+  // False, after a message, when mpz or cpp_int write any value otherwise than APInt does.
+  bool sidesAgree() {
+    for (int i = 0; i < kValues; ++i)
+      for (uint32_t radix : {10u, 16u}) {
+        const std::string &ours = radix == 10 ? text10[i] : text16[i];
+        mpz_get_str(buffer.data(), -int(radix), mpz[i]);
+        if (ours != buffer.data() || ours != cppInt[i].str(0, cppIntFlags(radix))) {
+          std::fprintf(stderr, "apint_text_bench: %u bits, radix %u: the texts differ\n",
+                       unsigned(width), unsigned(radix));
+          return false;
+        }
+      }
+    return true;
   }
 };
 
 TextData &data(uint32_t width) {
-  static TextData d64(64), d256(256), d4096(4096);
-  return width == 64 ? d64 : width == 256 ? d256 : d4096;
+  static std::unique_ptr<TextData> all[sizeof kWidths / sizeof kWidths[0]];
+  for (size_t i = 0; i < sizeof kWidths / sizeof kWidths[0]; ++i)
+    if (kWidths[i] == width) {
+      if (!all[i]) all[i].reset(new TextData(width));
+      return *all[i];
+    }
+  std::abort();
 }
 
 void writeAPInt(benchmark::State &state, uint32_t width, uint32_t radix) {
@@ -72,6 +123,18 @@ void writeMpz(benchmark::State &state, uint32_t width, uint32_t radix) {
       // A negative base gives upper-case letters, as APInt writes them.
       mpz_get_str(d.buffer.data(), -int(radix), d.mpz[i]);
       benchmark::DoNotOptimize(d.buffer.data());
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+void writeCppInt(benchmark::State &state, uint32_t width, uint32_t radix) {
+  TextData &d = data(width);
+  std::ios_base::fmtflags flags = cppIntFlags(radix);
+  for (auto _ : state) {
+    for (int i = 0; i < kValues; ++i) {
+      std::string text = d.cppInt[i].str(0, flags);
+      benchmark::DoNotOptimize(text.data());
     }
     benchmark::ClobberMemory();
   }
@@ -105,34 +168,64 @@ void readMpz(benchmark::State &state, uint32_t width, uint32_t radix) {
   mpz_clear(value);
 }
 
+void readCppInt(benchmark::State &state, uint32_t width, uint32_t radix) {
+  TextData &d = data(width);
+  const std::vector<std::string> &texts = radix == 10 ? d.text10 : d.cppIntText16;
+  CppInt value = cppIntWithRoomFor(width + 64);
+  for (auto _ : state) {
+    for (int i = 0; i < kValues; ++i) {
+      value.assign(texts[i].c_str());
+      benchmark::DoNotOptimize(value.backend().limbs());
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-  // The summary's rows: label, the benchmarks' common stem (ours ends in "/APInt", GMP's in
-  // "/mpz") and the goal.
-  struct Pair {
-    std::string label, stem;
-    Goal goal;
+  // The summary's rows, in the order of the benchmarks, without their figures until the run.
+  // Each row's benchmarks share a stem: ours ends in "/APInt", each anchor's in "/" and the
+  // anchor's name.
+  struct Row {
+    RatioRow row;
+    std::string stem;
   };
-  std::vector<Pair> pairs;
-  for (uint32_t width : {64u, 256u, 4096u})
-    for (uint32_t radix : {10u, 16u}) {
-      Goal goal = width == 4096 ? Goal::none() : Goal::below(1);
-      std::string base = std::to_string(width) + "/radix" + std::to_string(radix);
-      benchmark::RegisterBenchmark(("write" + base + "/APInt").c_str(), writeAPInt, width, radix);
-      benchmark::RegisterBenchmark(("write" + base + "/mpz").c_str(), writeMpz, width, radix);
-      benchmark::RegisterBenchmark(("read" + base + "/APInt").c_str(), readAPInt, width, radix);
-      benchmark::RegisterBenchmark(("read" + base + "/mpz").c_str(), readMpz, width, radix);
-      for (std::string op : {"write", "read"})
-        pairs.push_back({op + base, op + base, goal});
-    }
+  std::vector<Row> rows;
+  using Side = void (*)(benchmark::State &, uint32_t, uint32_t);
+  const struct {
+    const char *op;
+    Side sides[3]; // APInt, mpz, cpp_int
+  } ops[] = {{"write", {writeAPInt, writeMpz, writeCppInt}},
+             {"read", {readAPInt, readMpz, readCppInt}}};
+  const char *sideNames[] = {"APInt", "mpz", "cpp_int"};
+  // The goal for ours / mpz, both ways; against cpp_int every row's goal is below 1.
+  auto gmpGoal = [](uint32_t width, uint32_t radix) {
+    if (width == 64 || width == 256) return Goal::below(1);
+    if (width == 4096 && radix == 10) return Goal::atMost(1.5);
+    return Goal::none();
+  };
+
+  for (uint32_t width : kWidths) {
+    if (!data(width).sidesAgree()) return 1;
+    for (uint32_t radix : {10u, 16u})
+      for (const auto &o : ops) {
+        std::string stem = o.op + std::to_string(width) + "/radix" + std::to_string(radix);
+        for (int side = 0; side < 3; ++side)
+          benchmark::RegisterBenchmark((stem + "/" + sideNames[side]).c_str(), o.sides[side],
+                                       width, radix);
+        rows.push_back({{o.op + std::string(" radix ") + std::to_string(radix), {},
+                         {"mpz", {}, gmpGoal(width, radix)}, {"cpp_int", {}, Goal::below(1)},
+                         std::to_string(width) + " bits"},
+                        stem});
+      }
+  }
 
   TimeRecorder reporter;
   if (!runBenchmarks(argc, argv, reporter)) return 1;
 
   RatioTable table("CPU time per iteration (of 64 conversions)");
-  for (const Pair &p : pairs)
-    table.add(reporter, p.label, p.stem + "/APInt", "mpz", p.stem + "/mpz", p.goal);
+  for (const Row &r : rows) table.add(reporter, r.row, r.stem + "/APInt", r.stem + "/");
   table.print();
   benchmark::Shutdown();
   return 0;

@@ -99,27 +99,29 @@ read -r wall[floor] rss[floor] < <("$work/measure" "$runs" "$work/floor")
 read -r wall[vorn-config] rss[vorn-config] < <("$work/measure" "$runs" "$tool" --cxxflags --ldflags --libs all)
 read -r wall[pkgconf] rss[pkgconf] < <(PKG_CONFIG_PATH=$work/pc "$work/measure" "$runs" "$pkgconf_bin" --cflags --libs demo)
 
-# The summary table, in the format of RatioTable in bench/TimeRecorder.h (keep the two alike).
-line() { printf '| %-30s %12s  %-26s %12s  %11s  %-12s  %s\n' "$@"; }
+# The summary table, in the format of RatioTable in bench/TimeRecorder.h (keep the two alike). Its
+# rows have one anchor: the size and the second anchor's columns read "-".
+line() { printf '| %-30s %9s %12s  %-26s %12s  %-10s %12s  %11s  %13s  %-12s  %-8s  %s\n' "$@"; }
 # row LABEL OURS ANCHOR_NAME ANCHOR UNIT GOAL: ours against the anchor's figure of the same unit,
 # with the goal for ours / anchor ("<= X.XX", "< X.XX" or "-").
 row() {
   local fields figure figure_anchor ratio result
-  fields=$(awk -v o="$2" -v a="$4" -v u="$5" -v g="$6" '
+  fields=$(awk -v o="$2" -v a="$4" -v u="$5" -v g="$6" -v n="$3" '
     function figure(v) { return sprintf(v < 10 ? "%.2f %s" : v < 1000 ? "%.1f %s" : "%.0f %s", v, u) }
     BEGIN {
       r = o / a
       split(g, goal, " ")
-      result = g == "-" ? "-" : (goal[1] == "<=" ? r <= goal[2] + 0 : r < goal[2] + 0) ? "met" : "NOT met"
+      result = g == "-" ? "-" : (goal[1] == "<=" ? r <= goal[2] + 0 : r < goal[2] + 0) ? "met" : "NOT met: " n
       printf "%s\t%s\t%s\t%s\n", figure(o), figure(a), sprintf(r < 0.1 ? "%.2g" : "%.2f", r), result
     }')
   IFS=$'\t' read -r figure figure_anchor ratio result <<<"$fields"
-  line "$1" "$figure" "$3" "$figure_anchor" "$ratio" "$6" "$result"
+  line "$1" - "$figure" "$3" "$figure_anchor" - - "$ratio" - "$6" - "$result"
 }
 
 echo
 echo "Summary, whole-process cost of one query (instructions: callgrind, exec to exit; wall time: mean of $runs runs):"
-line what ours anchor "its figure" ours/anchor goal "result   (ratio below 1: ours is faster or smaller)"
+line what size ours anchor "its figure" "anchor 2" "its figure" ours/anchor "ours/anchor 2" goal "goal 2" \
+  "result   (ratios are ours over the anchor: below 1, ours is faster or smaller)"
 v=vorn-config
 row "$v instructions" "${ins[$v]}" floor "${ins[floor]}" ins "<= 2.00"
 row "$v instructions" "${ins[$v]}" pkgconf "${ins[pkgconf]}" ins "< 1.00"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every benchmark (each ends with a summary table: our figure beside the anchor's, the ratio
-# ours / anchor and the goal for it), then prints the rows of all those tables again as one.
+# Runs every benchmark (each ends with a summary table: our figure beside those of one or two
+# anchors, the ratio ours / anchor and the goal for each), then prints the rows of all those tables
+# again as one.
 # bench.sh [NAME...]: only the named ones (e.g. strview_bench).
 # On a machine that runs 32-bit programs natively the benchmarks of the i686 build run; where they
 # would run only under emulation, whose timings mean nothing, those of the native build run.

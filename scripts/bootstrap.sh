@@ -12,6 +12,9 @@ packages=(
   libbenchmark-dev:i386
   zlib1g-dev:i386 libminizip-dev:i386
   libgmp-dev:i386
+  # the APInt benchmarks' second anchor, Boost.Multiprecision's cpp_int: headers only, so the
+  # native architecture's package serves the i686 build as well
+  libboost-dev
   # the build machine's own: tools that run during the build (the zub writer links minizip and
   # zlib), and the native variant (whose launcher phases, for the stress targets, use libcap)
   "zlib1g-dev:$native" "libminizip-dev:$native" "libbenchmark-dev:$native" "libgmp-dev:$native"
