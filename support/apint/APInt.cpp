@@ -228,7 +228,43 @@ bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
 
 // --- Arithmetic ---------------------------------------------------------------------------------
 
-Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) {
+void APInt::freeWords(Word storage) { delete[] arrayOf(storage); }
+
+void APInt::addWords(Word storage, Word rhs, uint32_t width) {
+  Word *w = arrayOf(storage);
+  const uint32_t n = wordsFor(width);
+  words::addWithCarry(w, arrayOf(rhs), 0, n);
+  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+}
+
+void APInt::subtractWords(Word storage, Word rhs, uint32_t width) {
+  Word *w = arrayOf(storage);
+  const uint32_t n = wordsFor(width);
+  words::subtractWithBorrow(w, arrayOf(rhs), 0, n);
+  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+}
+
+void APInt::stepWords(Word storage, uint32_t width, bool up) {
+  Word *w = arrayOf(storage);
+  const uint32_t n = wordsFor(width);
+  if (up)
+    words::increment(w, n);
+  else
+    words::decrement(w, n);
+  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+}
+
+void APInt::bitwiseWords(Word storage, Word rhs, uint32_t count, char op) {
+  if (op == '&')
+    words::andInPlace(arrayOf(storage), arrayOf(rhs), count);
+  else if (op == '|')
+    words::orInPlace(arrayOf(storage), arrayOf(rhs), count);
+  else
+    words::xorInPlace(arrayOf(storage), arrayOf(rhs), count);
+}
+
+Word *APInt::sumWords(Word aStorage, Word bStorage, uint32_t width) {
+  const Word *a = arrayOf(aStorage), *b = arrayOf(bStorage);
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
   Word carry = 0;
@@ -241,7 +277,8 @@ Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) {
   return r;
 }
 
-Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) {
+Word *APInt::differenceWords(Word aStorage, Word bStorage, uint32_t width) {
+  const Word *a = arrayOf(aStorage), *b = arrayOf(bStorage);
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
   Word borrow = 0;
@@ -254,9 +291,9 @@ Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) {
   return r;
 }
 
-Word *APInt::negatedWords(const Word *a, uint32_t width) {
+Word *APInt::negatedWords(Word a, uint32_t width) {
   const uint32_t n = wordsFor(width);
-  Word *r = duplicateWords(a, n);
+  Word *r = duplicateWords(arrayOf(a), n);
   words::negate(r, n);
   r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
   return r;
@@ -264,7 +301,9 @@ Word *APInt::negatedWords(const Word *a, uint32_t width) {
 
 // Only the significant digits take part, so small values in wide types multiply quickly; and
 // only the product's digits below the width are computed.
-void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
+void APInt::multiplyWords(Word storage, uint32_t width, Word rhsStorage) {
+  Word *w = arrayOf(storage);
+  const Word *rhs = arrayOf(rhsStorage);
   const uint32_t n = 2 * wordsFor(width);
   const uint32_t an = digits::significant(digits::of(w), n);
   if (an == 0) return;
@@ -284,7 +323,8 @@ void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
 
 // --- Shifts and rotations -----------------------------------------------------------------------
 
-void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
+void APInt::shiftLeftWords(Word storage, uint32_t width, uint32_t n) {
+  Word *w = arrayOf(storage);
   uint32_t count = wordsFor(width);
   if (n >= width) {
     words::assignWord(w, 0, count);
@@ -304,11 +344,11 @@ void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
   w[count - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
 }
 
-Word *APInt::shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left) {
+Word *APInt::shiftedWords(Word a, uint32_t width, uint32_t n, bool left) {
   const uint32_t count = wordsFor(width);
-  Word *r = duplicateWords(a, count);
+  Word *r = duplicateWords(arrayOf(a), count);
   if (left)
-    shiftLeftWords(r, width, n);
+    shiftLeftWords(Word(reinterpret_cast<uintptr_t>(r)), width, n);
   else
     words::shiftRight(r, count, n); // bits move down only: no mask needed
   return r;

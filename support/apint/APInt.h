@@ -76,7 +76,7 @@ public:
     other.u.value = 0;
   }
   ~APInt() {
-    if (!isInline()) delete[] wordPtr();
+    if (!isInline()) freeWords(u.value);
   }
 
   // Takes `rhs`'s width and value; self-assignment does nothing.
@@ -108,7 +108,7 @@ public:
       return *this;
     }
     if (this != &rhs) {
-      if (!isInline()) delete[] wordPtr();
+      if (!isInline()) freeWords(u.value);
       bitWidth = rhs.bitWidth;
       u = rhs.u;
       rhs.bitWidth = 1;
@@ -199,7 +199,7 @@ public:
     if (isInline())
       u.value &= rhs.u.value;
     else
-      words::andInPlace(wordPtr(), rhs.wordPtr(), wordCount());
+      bitwiseWords(u.value, rhs.u.value, wordCount(), '&');
     return *this;
   }
   APInt &operator|=(const APInt &rhs) {
@@ -207,7 +207,7 @@ public:
     if (isInline())
       u.value |= rhs.u.value;
     else
-      words::orInPlace(wordPtr(), rhs.wordPtr(), wordCount());
+      bitwiseWords(u.value, rhs.u.value, wordCount(), '|');
     return *this;
   }
   APInt &operator^=(const APInt &rhs) {
@@ -215,7 +215,7 @@ public:
     if (isInline())
       u.value ^= rhs.u.value;
     else
-      words::xorInPlace(wordPtr(), rhs.wordPtr(), wordCount());
+      bitwiseWords(u.value, rhs.u.value, wordCount(), '^');
     return *this;
   }
   // ORs `value` into word 0 (cut to the width when that is below 64).
@@ -293,51 +293,47 @@ public:
 
   APInt &operator+=(const APInt &rhs) {
     checkSameWidth(rhs, "APInt::operator+=");
-    if (isInline()) {
+    if (isWholeWord())
       u.value += rhs.u.value;
-      maskTopWord();
-    } else {
-      words::addWithCarry(wordPtr(), rhs.wordPtr(), 0, wordCount());
-      maskTopWord();
-    }
+    else if (isInline())
+      u.value = (u.value + rhs.u.value) & topWordMask();
+    else
+      addWords(u.value, rhs.u.value, bitWidth);
     return *this;
   }
   APInt &operator-=(const APInt &rhs) {
     checkSameWidth(rhs, "APInt::operator-=");
-    if (isInline()) {
+    if (isWholeWord())
       u.value -= rhs.u.value;
-      maskTopWord();
-    } else {
-      words::subtractWithBorrow(wordPtr(), rhs.wordPtr(), 0, wordCount());
-      maskTopWord();
-    }
+    else if (isInline())
+      u.value = (u.value - rhs.u.value) & topWordMask();
+    else
+      subtractWords(u.value, rhs.u.value, bitWidth);
     return *this;
   }
   // Allocates a scratch array for the call when wide.
   APInt &operator*=(const APInt &rhs) {
     checkSameWidth(rhs, "APInt::operator*=");
-    if (isInline()) {
+    if (isWholeWord())
       u.value *= rhs.u.value;
-      maskTopWord();
-      return *this;
-    }
-    multiplyWords(wordPtr(), bitWidth, rhs.wordPtr());
+    else if (isInline())
+      u.value = (u.value * rhs.u.value) & topWordMask();
+    else
+      multiplyWords(u.value, bitWidth, rhs.u.value);
     return *this;
   }
   APInt &operator++() {
     if (isInline())
-      ++u.value;
+      u.value = (u.value + 1) & topWordMask();
     else
-      words::increment(wordPtr(), wordCount());
-    maskTopWord();
+      stepWords(u.value, bitWidth, true);
     return *this;
   }
   APInt &operator--() {
     if (isInline())
-      --u.value;
+      u.value = (u.value - 1) & topWordMask();
     else
-      words::decrement(wordPtr(), wordCount());
-    maskTopWord();
+      stepWords(u.value, bitWidth, false);
     return *this;
   }
   APInt operator++(int) {
@@ -353,18 +349,18 @@ public:
   APInt operator+(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator+");
     if (isInline()) return APInt(bitWidth, u.value + rhs.u.value);
-    return APInt(bitWidth, Owned{sumWords(wordPtr(), rhs.wordPtr(), bitWidth)});
+    return APInt(bitWidth, Owned{sumWords(u.value, rhs.u.value, bitWidth)});
   }
   APInt operator-(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator-");
     if (isInline()) return APInt(bitWidth, u.value - rhs.u.value);
-    return APInt(bitWidth, Owned{differenceWords(wordPtr(), rhs.wordPtr(), bitWidth)});
+    return APInt(bitWidth, Owned{differenceWords(u.value, rhs.u.value, bitWidth)});
   }
   APInt operator*(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator*");
     if (isInline()) return APInt(bitWidth, u.value * rhs.u.value);
     APInt product(*this);
-    multiplyWords(product.wordPtr(), bitWidth, rhs.wordPtr());
+    multiplyWords(product.u.value, bitWidth, rhs.u.value);
     return product;
   }
   // Adds `value` cut to the width.
@@ -372,7 +368,7 @@ public:
   // Zero minus the value (the smallest signed value is its own negation).
   APInt operator-() const {
     if (isInline()) return APInt(bitWidth, Word(0) - u.value);
-    return APInt(bitWidth, Owned{negatedWords(wordPtr(), bitWidth)});
+    return APInt(bitWidth, Owned{negatedWords(u.value, bitWidth)});
   }
 
   // --- Shifts and rotations (new values of the same width) --------------------------------------
@@ -381,24 +377,24 @@ public:
   // value · 2^n modulo 2^width; 0 when n >= width.
   APInt shiftedLeft(uint32_t n) const {
     if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value << n : 0);
-    return APInt(bitWidth, Owned{shiftedWords(wordPtr(), bitWidth, n, true)});
+    return APInt(bitWidth, Owned{shiftedWords(u.value, bitWidth, n, true)});
   }
   APInt shiftedLeft(const APInt &n) const { return shiftedLeft(amountOf(n)); }
   // Shifts left in place; same result as shiftedLeft, without allocating.
   APInt &operator<<=(uint32_t n) {
-    if (isInline()) {
-      u.value = n < bitWidth ? u.value << n : 0;
-      maskTopWord();
-    } else {
-      shiftLeftWords(wordPtr(), bitWidth, n);
-    }
+    if (isWholeWord())
+      u.value = n < kWordBits ? u.value << n : 0;
+    else if (isInline())
+      u.value = n < bitWidth ? (u.value << n) & topWordMask() : 0;
+    else
+      shiftLeftWords(u.value, bitWidth, n);
     return *this;
   }
   APInt &operator<<=(const APInt &n) { return *this <<= amountOf(n); }
   // value / 2^n (unsigned, zero fill); 0 when n >= width.
   APInt shiftedRightLogical(uint32_t n) const {
     if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value >> n : 0);
-    return APInt(bitWidth, Owned{shiftedWords(wordPtr(), bitWidth, n, false)});
+    return APInt(bitWidth, Owned{shiftedWords(u.value, bitWidth, n, false)});
   }
   APInt shiftedRightLogical(const APInt &n) const { return shiftedRightLogical(amountOf(n)); }
   // The signed value shifted right with copies of the sign bit; n <= width. A shift by the whole
@@ -561,10 +557,16 @@ private:
   Word *mutableWords() { return isInline() ? &u.value : wordPtr(); }
   // The word that holds bit `index`.
   Word &wordHolding(uint32_t index) { return isInline() ? u.value : wordPtr()[index / kWordBits]; }
+  // Whether the width is exactly one word: the common inline width, which needs no mask. Tested
+  // first, it makes the inline/wide decision one compare with a constant on that width.
+  bool isWholeWord() const { return bitWidth == kWordBits; }
+  // The bits of the top word below the width (all ones for a whole word).
+  Word topWordMask() const { return ~Word(0) >> ((0u - bitWidth) % kWordBits); }
   // Clears the bits at and above the width in the top word.
   // The mask depends on the width alone, never on the value: a whole-word width skips it, so
   // that a chain of inline operations carries no mask on its dependent path.
   void maskTopWord() {
+    if (isWholeWord()) return;
     const uint32_t unused = (0u - bitWidth) % kWordBits;
     if (unused == 0) return;
     const Word mask = ~Word(0) >> unused;
@@ -593,15 +595,25 @@ private:
   static bool equalWords(const Word *a, const Word *b, uint32_t count);
   static bool wordEquals(const Word *w, uint32_t count, Word value);
   static bool signedLessWords(const Word *a, const Word *b, uint32_t width);
-  static void multiplyWords(Word *w, uint32_t width, const Word *rhs);
-  static void shiftLeftWords(Word *w, uint32_t width, uint32_t n);
+  // The wide paths of the in-place operations take the storage words (the arrays' addresses) rather
+  // than pointers: the inline path then never needs the low half of the storage as an address,
+  // which on i686 would tie the value to a register pair across the loop that uses it. Each keeps
+  // the bits above the width 0.
+  static void freeWords(Word storage);
+  static void addWords(Word storage, Word rhs, uint32_t width);
+  static void subtractWords(Word storage, Word rhs, uint32_t width);
+  static void multiplyWords(Word storage, uint32_t width, Word rhs);
+  static void shiftLeftWords(Word storage, uint32_t width, uint32_t n);
+  static void stepWords(Word storage, uint32_t width, bool up);
+  // op is '&', '|' or '^'.
+  static void bitwiseWords(Word storage, Word rhs, uint32_t count, char op);
   // New arrays of `width` (> 64) bits holding a + b, a - b, -a and a shifted left (or right) by
   // n. They return arrays, not values, so that the value an inline operation returns never has
   // its address taken (as a hidden result argument would) and can stay in registers.
-  static Word *sumWords(const Word *a, const Word *b, uint32_t width);
-  static Word *differenceWords(const Word *a, const Word *b, uint32_t width);
-  static Word *negatedWords(const Word *a, uint32_t width);
-  static Word *shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left);
+  static Word *sumWords(Word a, Word b, uint32_t width);
+  static Word *differenceWords(Word a, Word b, uint32_t width);
+  static Word *negatedWords(Word a, uint32_t width);
+  static Word *shiftedWords(Word a, uint32_t width, uint32_t n, bool left);
   // Text: an upper bound of the characters writeText produces in `radix`, and the writer, which
   // returns the number of characters written at `out`.
   uint32_t textCapacity(uint32_t radix) const;
@@ -612,7 +624,8 @@ private:
   friend bool parseInteger(StrView text, uint32_t radix, APInt &result);
 
   // The array of a wide value, whose address u.value holds.
-  Word *wordPtr() const { return reinterpret_cast<Word *>(uintptr_t(u.value)); }
+  static Word *arrayOf(Word storage) { return reinterpret_cast<Word *>(uintptr_t(storage)); }
+  Word *wordPtr() const { return arrayOf(u.value); }
   void setWords(Word *array) { u.value = Word(reinterpret_cast<uintptr_t>(array)); }
 
   uint32_t bitWidth;
