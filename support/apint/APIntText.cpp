@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "support/apint/Scratch.h"
 #include "support/runtime/FatalError.h"
 #include "support/streams/FdOutStream.h"
 #include "support/streams/OutStream.h"
@@ -63,6 +64,9 @@ struct RadixTable {
 constexpr RadixTable kRadix;
 
 inline bool isPowerOfTwoRadix(uint32_t r) { return (r & (r - 1)) == 0; }
+
+// The words of the stack storage of the digit loops: 4224 bits, past the widest common values.
+constexpr uint32_t kStackWords = 66;
 
 // (high·2^32 + low) / d, and the remainder in `rem`; high < d, so the quotient fits 32 bits.
 inline uint32_t divideStep(uint32_t high, uint32_t low, uint32_t d, uint32_t &rem) {
@@ -139,9 +143,23 @@ char *writeDigitsBackwards(uint32_t *d, uint32_t n, char *end, uint32_t radix) {
   return writeTopChunk<Decimal>(d[0], end, radix);
 }
 
-// The digits of a number read as b bits each (radix 2^b), from the top; `bits` is its bit length
-// (> 0). Returns the end of what was written at `out`.
-char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t bits, uint32_t b, char *out) {
+// writeDigitsBackwards for the number in `count` words (the top one not 0), which stay unchanged.
+template <bool Decimal>
+char *writeWordsBackwards(const Word *w, uint32_t count, char *end, uint32_t radix) {
+  uint32_t n = 2 * count;
+  Scratch<uint32_t, 2 * kStackWords> d(n);
+  for (uint32_t i = 0; i < count; ++i) {
+    d[2 * i] = uint32_t(w[i]);
+    d[2 * i + 1] = uint32_t(w[i] >> 32);
+  }
+  if (d[n - 1] == 0) --n;
+  return writeDigitsBackwards<Decimal>(d.data(), n, end, radix);
+}
+
+// The digits of the number in `count` words (the top one not 0) read as b bits each (radix 2^b),
+// from the top. Returns the end of what was written at `out`.
+char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t b, char *out) {
+  const uint32_t bits = count * kWordBits - uint32_t(__builtin_clzll(w[count - 1]));
   const Word mask = (Word(1) << b) - 1;
   if (kWordBits % b == 0) {
     // Radix 2, 4 and 16: no digit crosses a word, so each word is written on its own.
@@ -191,7 +209,7 @@ inline uint64_t divideByTenTo19(uint64_t high, uint64_t low, uint64_t &rem) {
 
 // Writes the decimal digits of the number in `n` words (the top one not 0; destroyed) backwards,
 // ending at `end`; returns the start.
-char *writeDecimalBackwards(Word *w, uint32_t n, char *end) {
+char *writeDecimalBy19(Word *w, uint32_t n, char *end) {
   while (n > 1 || w[0] >= kTenTo19) {
     uint64_t rem = 0;
     for (uint32_t i = n; i-- > 0;) w[i] = divideByTenTo19(rem, w[i], rem);
@@ -211,6 +229,70 @@ char *writeDecimalBackwards(Word *w, uint32_t n, char *end) {
   return writeTopChunk<true>(uint32_t(top), end, 10);
 }
 #endif
+
+// Writes the decimal digits of the number in `count` words (unchanged; the top one not 0)
+// backwards, ending at `end`; returns the start.
+char *writeDecimalBackwards(const Word *w, uint32_t count, char *end) {
+#ifdef __SIZEOF_INT128__
+  Scratch<Word, kStackWords> m(count);
+  for (uint32_t i = 0; i < count; ++i) m[i] = w[i];
+  return writeDecimalBy19(m.data(), count, end);
+#else
+  return writeWordsBackwards<true>(w, count, end, 10);
+#endif
+}
+
+// The prefix of the literal form of `radix`: "0b", "0", "" or "0x"; other radixes have none.
+const char *literalPrefix(uint32_t radix) {
+  switch (radix) {
+  case 2:
+    return "0b";
+  case 8:
+    return "0";
+  case 10:
+    return "";
+  case 16:
+    return "0x";
+  default:
+    reachedUnreachable();
+  }
+}
+
+// The words of the magnitude of `v` (read as signed when `negative`, which the caller has seen to
+// be so): v's own words when it is not negative, else its negation in `single` (inline values,
+// the smallest signed value of 64 bits included) or in `copy` (wide values: v.wordCount()
+// words). `count` gets the number of words up to the top non-zero one (the value is not 0).
+const Word *magnitudeWords(const APInt &v, bool negative, Word &single, Word *copy,
+                           uint32_t &count) {
+  const Word *w = v.wordData();
+  count = v.wordCount();
+  if (negative) {
+    if (v.isInline()) {
+      single = 0 - Word(v.asInt64());
+      w = &single;
+    } else {
+      for (uint32_t i = 0; i < count; ++i) copy[i] = w[i];
+      words::negate(copy, count);
+      copy[count - 1] &= ~Word(0) >> ((0u - v.width()) % kWordBits);
+      w = copy;
+    }
+  }
+  while (count > 1 && w[count - 1] == 0) --count;
+  return w;
+}
+
+// Writes the digits of the number in `count` words (the top one not 0) in `radix`, which is not
+// a power of two, at `out`; returns their end. The digits come least significant first: they are
+// written backwards, ending at `roomEnd` (the end of the room appendText reserved), and then
+// moved into place.
+char *writeDividedDigits(const Word *w, uint32_t count, uint32_t radix, char *out,
+                         char *roomEnd) {
+  char *start = radix == 10 ? writeDecimalBackwards(w, count, roomEnd)
+                            : writeWordsBackwards<false>(w, count, roomEnd, radix);
+  const size_t length = size_t(roomEnd - start);
+  std::memmove(out, start, length);
+  return out + length;
+}
 
 // 64×64-bit multiply-add: a·b + carry, the high word in `high`.
 inline Word mulAdd(Word a, Word b, Word carry, Word &high) {
@@ -305,97 +387,25 @@ uint32_t APInt::textCapacity(uint32_t radix) const {
 }
 
 uint32_t APInt::writeText(char *out, uint32_t radix, bool isSigned, bool asLiteral) const {
-  const char *prefix = "";
-  if (asLiteral) {
-    switch (radix) {
-    case 2:
-      prefix = "0b";
-      break;
-    case 8:
-      prefix = "0";
-      break;
-    case 10:
-      break;
-    case 16:
-      prefix = "0x";
-      break;
-    default:
-      reachedUnreachable();
-    }
-  }
+  const char *prefix = asLiteral ? literalPrefix(radix) : "";
   char *p = out;
-  const uint32_t bits = significantBits();
-  if (bits == 0) {
+  if (significantBits() == 0) {
     while (*prefix) *p++ = *prefix++;
     *p++ = '0';
     return uint32_t(p - out);
   }
-
   const bool negative = isSigned && isSignBitSet();
   if (negative) *p++ = '-';
   while (*prefix) *p++ = *prefix++;
 
-  // The magnitude's words: in place for a non-negative wide value, else a negated copy (the
-  // inline one in `single`, which also holds the smallest signed value's magnitude).
   Word single = 0;
-  const Word *w;
+  Scratch<Word, kStackWords> copy(negative && !isInline() ? wordCount() : 0);
   uint32_t count;
-  Word *copy = nullptr;
-  if (isInline()) {
-    single = u.value;
-    if (negative) {
-      const uint32_t up = kWordBits - bitWidth;
-      single = 0 - Word(int64_t(u.value << up) >> up);
-    }
-    w = &single;
-    count = 1;
-  } else if (negative) {
-    count = wordCount();
-    copy = duplicateWords(u.words, count);
-    words::negate(copy, count);
-    copy[count - 1] &= ~Word(0) >> ((0u - bitWidth) % kWordBits);
-    w = copy;
-  } else {
-    w = u.words;
-    count = wordCount();
-  }
-  while (count > 1 && w[count - 1] == 0) --count;
-  uint32_t magnitudeBits = count * kWordBits - uint32_t(__builtin_clzll(w[count - 1]));
-
-  if (isPowerOfTwoRadix(radix)) {
-    p = writePowerOfTwoDigits(w, count, magnitudeBits, kRadix.info[radix].floorLog2, p);
-  } else {
-    // The digits come least significant first: write them backwards at the end of the room
-    // appendText reserved, then move them into place. The division destroys its copy of the
-    // magnitude, which lives on the stack up to 4224 bits.
-    char *end = out + textCapacity(radix);
-    char *start;
-#ifdef __SIZEOF_INT128__
-    if (radix == 10) {
-      Word stackWords[66];
-      Word *m = count <= 66 ? stackWords : new Word[count];
-      for (uint32_t i = 0; i < count; ++i) m[i] = w[i];
-      start = writeDecimalBackwards(m, count, end);
-      if (m != stackWords) delete[] m;
-    } else
-#endif
-    {
-      uint32_t stackDigits[132];
-      uint32_t n = 2 * count;
-      uint32_t *d = n <= 132 ? stackDigits : new uint32_t[n];
-      for (uint32_t i = 0; i < count; ++i) {
-        d[2 * i] = uint32_t(w[i]);
-        d[2 * i + 1] = uint32_t(w[i] >> 32);
-      }
-      if (d[n - 1] == 0) --n;
-      start = radix == 10 ? writeDigitsBackwards<true>(d, n, end, 10)
-                          : writeDigitsBackwards<false>(d, n, end, radix);
-      if (d != stackDigits) delete[] d;
-    }
-    std::memmove(p, start, size_t(end - start));
-    p += end - start;
-  }
-  delete[] copy;
+  const Word *w = magnitudeWords(*this, negative, single, copy.data(), count);
+  if (isPowerOfTwoRadix(radix))
+    p = writePowerOfTwoDigits(w, count, kRadix.info[radix].floorLog2, p);
+  else
+    p = writeDividedDigits(w, count, radix, p, out + textCapacity(radix));
   return uint32_t(p - out);
 }
 
