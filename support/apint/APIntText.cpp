@@ -394,6 +394,45 @@ void parseDigits(Word *w, uint32_t count, const char *s, uint32_t n, uint32_t ra
   }
 }
 
+// An upper bound of the words that a number of n decimal digits needs: its bit length is at most
+// ceil(n·log2(10)), and 217706 / 2^16 is just above log2(10).
+inline uint32_t decimalWords(uint32_t n) {
+  return uint32_t((uint64_t(n) * 217706 >> 16) / kWordBits) + 1;
+}
+
+// Sets the `count` zeroed words at `w` to the decimal digits s[0 .. n), modulo 2^(64·count).
+void parseDecimalChunks(Word *w, uint32_t count, const char *s, uint32_t n) {
+#ifdef __SIZEOF_INT128__
+  parseDigits<true>(w, count, s, n, 10);
+#else
+  // Without a 64×64-bit product instruction a word multiplication takes four 32-bit ones and
+  // their carries: 32-bit digits and chunks of nine decimal digits cost the same multiplications
+  // with a shorter carry chain.
+  if (n == 0) return;
+  const uint32_t limit = 2 * (count < decimalWords(n) ? count : decimalWords(n));
+  Scratch<uint32_t, 2 * kStackWords> d(limit);
+  auto gather = [](const char *p, uint32_t k) {
+    uint32_t c = 0;
+    for (uint32_t j = 0; j < k; ++j) c = c * 10 + (uint8_t(p[j]) - '0');
+    return c;
+  };
+  const uint32_t first = n % 9 ? n % 9 : 9;
+  d[0] = gather(s, first);
+  uint32_t used = 1;
+  for (uint32_t i = first; i < n; i += 9) {
+    uint32_t carry = gather(s + i, 9);
+    for (uint32_t j = 0; j < used; ++j) {
+      const uint64_t p = uint64_t(d[j]) * 1000000000u + carry;
+      d[j] = uint32_t(p);
+      carry = uint32_t(p >> 32);
+    }
+    if (carry && used < limit) d[used++] = carry;
+  }
+  for (uint32_t j = 0; j < used; j += 2)
+    w[j / 2] = d[j] | (j + 1 < used ? Word(d[j + 1]) << 32 : 0);
+#endif
+}
+
 } // namespace
 
 // --- Text output --------------------------------------------------------------------------------
@@ -484,7 +523,7 @@ void APInt::parseText(uint32_t width, StrView text, uint32_t radix) {
   makeZeroOfWidth(*this, width);
   Word *w = mutableWords();
   if (radix == 10)
-    parseDigits<true>(w, wordCount(), s, n, 10);
+    parseDecimalChunks(w, wordCount(), s, n);
   else
     parseDigits<false>(w, wordCount(), s, n, radix);
   maskTopWord();
@@ -497,7 +536,7 @@ void APInt::parseText(uint32_t width, StrView text, uint32_t radix) {
 void APInt::parseAnyRadix(uint32_t width, const char *s, uint32_t n, uint32_t radix) {
   makeZeroOfWidth(*this, width);
   if (radix == 10)
-    parseDigits<true>(mutableWords(), wordCount(), s, n, 10);
+    parseDecimalChunks(mutableWords(), wordCount(), s, n);
   else
     parseDigits<false>(mutableWords(), wordCount(), s, n, radix);
   maskTopWord();
