@@ -2,8 +2,10 @@
 
 #include "support/apint/APInt.h"
 
+#include <atomic>
 #include <cstring>
 
+#include "support/apint/Scratch.h"
 #include "support/runtime/FatalError.h"
 #include "support/streams/FdOutStream.h"
 #include "support/streams/OutStream.h"
@@ -64,6 +66,19 @@ constexpr RadixTable kRadix;
 
 inline bool isPowerOfTwoRadix(uint32_t r) { return (r & (r - 1)) == 0; }
 
+// Radix 10 splits wide values at powers of ten, halving the digit count at each level, and leaves
+// the pieces of at most kWriteBasecaseWords words (writing) or kParseBasecaseDigits digits
+// (parsing) to the chunk loops. A split costs a few multiplications of whole numbers, so the
+// size where splitting starts to pay depends on how fast they are. Measured on i686 with the
+// current word multiplication: writing by splits costs 2-6% more than the chunk loop below 2^17
+// bits and the same from there on, so it starts there; parsing by splits still costs 8-15% more
+// than the chunk loop at every width measured, up to 2^19 bits, so it starts only above that.
+constexpr uint32_t kWriteBasecaseWords = 2048;
+constexpr uint32_t kParseBasecaseDigits = 160000;
+
+// The words of the stack storage of the digit loops: 4224 bits, past the widest common values.
+constexpr uint32_t kStackWords = 66;
+
 // (high·2^32 + low) / d, and the remainder in `rem`; high < d, so the quotient fits 32 bits.
 inline uint32_t divideStep(uint32_t high, uint32_t low, uint32_t d, uint32_t &rem) {
 #if defined(__i386__)
@@ -123,12 +138,31 @@ template <bool Decimal> inline char *writeTopChunk(uint32_t c, char *end, uint32
 }
 
 // Writes the digits of the number held in `n` 32-bit digits (least significant first, the top one
-// not 0; destroyed) backwards, ending at `end`; returns the start. Each pass divides the number by
-// the largest power of the radix that fits 32 bits and yields that many digits.
+// not 0; destroyed) backwards, ending at `end`; returns the start. Each short division divides the
+// number by the largest power of the radix that fits 32 bits, `base`, and yields that many digits.
 template <bool Decimal>
 char *writeDigitsBackwards(uint32_t *d, uint32_t n, char *end, uint32_t radix) {
   const uint32_t base = Decimal ? 1000000000u : kRadix.info[radix].base32;
   const uint32_t count = Decimal ? 9 : kRadix.info[radix].digits32;
+  // Four short divisions per pass, chained: each divides the quotient digits of the one before as
+  // they come out, so that the four remainder chains advance side by side. A division step waits
+  // for the remainder of the step before it, and the latency of the division instruction is
+  // several times its throughput: one chain alone leaves the divider mostly idle. A pass takes
+  // base^4 < 2^128 off the number, so it runs while the number has more than four digits.
+  while (n > 4) {
+    uint32_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
+    for (uint32_t i = n; i-- > 0;) {
+      uint32_t q = divideStep(r0, d[i], base, r0);
+      q = divideStep(r1, q, base, r1);
+      q = divideStep(r2, q, base, r2);
+      d[i] = divideStep(r3, q, base, r3);
+    }
+    while (d[n - 1] == 0) --n;
+    end = writeFullChunk<Decimal>(r0, end, radix, count);
+    end = writeFullChunk<Decimal>(r1, end, radix, count);
+    end = writeFullChunk<Decimal>(r2, end, radix, count);
+    end = writeFullChunk<Decimal>(r3, end, radix, count);
+  }
   while (n > 1 || d[0] >= base) {
     uint32_t rem = 0;
     for (uint32_t i = n; i-- > 0;) d[i] = divideStep(rem, d[i], base, rem);
@@ -139,9 +173,23 @@ char *writeDigitsBackwards(uint32_t *d, uint32_t n, char *end, uint32_t radix) {
   return writeTopChunk<Decimal>(d[0], end, radix);
 }
 
-// The digits of a number read as b bits each (radix 2^b), from the top; `bits` is its bit length
-// (> 0). Returns the end of what was written at `out`.
-char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t bits, uint32_t b, char *out) {
+// writeDigitsBackwards for the number in `count` words (the top one not 0), which stay unchanged.
+template <bool Decimal>
+char *writeWordsBackwards(const Word *w, uint32_t count, char *end, uint32_t radix) {
+  uint32_t n = 2 * count;
+  Scratch<uint32_t, 2 * kStackWords> d(n);
+  for (uint32_t i = 0; i < count; ++i) {
+    d[2 * i] = uint32_t(w[i]);
+    d[2 * i + 1] = uint32_t(w[i] >> 32);
+  }
+  if (d[n - 1] == 0) --n;
+  return writeDigitsBackwards<Decimal>(d.data(), n, end, radix);
+}
+
+// The digits of the number in `count` words (the top one not 0) read as b bits each (radix 2^b),
+// from the top. Returns the end of what was written at `out`.
+char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t b, char *out) {
+  const uint32_t bits = count * kWordBits - uint32_t(__builtin_clzll(w[count - 1]));
   const Word mask = (Word(1) << b) - 1;
   if (kWordBits % b == 0) {
     // Radix 2, 4 and 16: no digit crosses a word, so each word is written on its own.
@@ -191,7 +239,7 @@ inline uint64_t divideByTenTo19(uint64_t high, uint64_t low, uint64_t &rem) {
 
 // Writes the decimal digits of the number in `n` words (the top one not 0; destroyed) backwards,
 // ending at `end`; returns the start.
-char *writeDecimalBackwards(Word *w, uint32_t n, char *end) {
+char *writeDecimalBy19(Word *w, uint32_t n, char *end) {
   while (n > 1 || w[0] >= kTenTo19) {
     uint64_t rem = 0;
     for (uint32_t i = n; i-- > 0;) w[i] = divideByTenTo19(rem, w[i], rem);
@@ -211,6 +259,244 @@ char *writeDecimalBackwards(Word *w, uint32_t n, char *end) {
   return writeTopChunk<true>(uint32_t(top), end, 10);
 }
 #endif
+
+// Writes the decimal digits of the number in `count` words (unchanged; any count, zero words
+// included) backwards, ending at `end`, then leading zeros until there are `pad` digits; returns
+// the start. A zero value with no padding is "0". The number must have at most `pad` digits when
+// pad is not 0.
+char *writeDecimalChunks(const Word *w, uint32_t count, char *end, uint32_t pad) {
+  while (count > 0 && w[count - 1] == 0) --count;
+  char *start = end;
+  if (count > 0) {
+#ifdef __SIZEOF_INT128__
+    Scratch<Word, kStackWords> m(count);
+    for (uint32_t i = 0; i < count; ++i) m[i] = w[i];
+    start = writeDecimalBy19(m.data(), count, end);
+#else
+    start = writeWordsBackwards<true>(w, count, end, 10);
+#endif
+  } else if (pad == 0) {
+    *--start = '0';
+  }
+  while (uint32_t(end - start) < pad) *--start = '0';
+  return start;
+}
+
+// The decimal powers at which wide values are split: level i holds 10^k for k = 9·2^i. Each is
+// also kept as 5^k, its odd part: dividing by 10^k is dividing by 5^k after a shift right by k
+// bits, and multiplying by it is multiplying by 5^k and shifting left, which saves a third of the
+// words of the divisor or factor. The divisions go through a reciprocal of 5^k (Barrett's
+// method), which turns each into two multiplications.
+struct DecimalPower {
+  explicit DecimalPower(uint32_t level);
+
+  uint32_t digits;          // k
+  uint32_t tenBits;         // bit length of 10^k
+  uint32_t tenWords;        // words of 10^k
+  uint32_t oddWords;        // words of 5^k
+  uint32_t reciprocalWords; // words of the reciprocal
+  APInt ten;                // 10^k, tenWords words wide
+  APInt odd;                // 5^k, oddWords + 1 words wide (the top one 0)
+  APInt reciprocal;         // floor(2^(64·(oddWords + tenWords)) / 5^k)
+};
+
+// 10^(9·2^27) has more than 2^32 bits, so no value of any width reaches the power of level 28.
+constexpr uint32_t kDecimalLevels = 28;
+
+const DecimalPower &decimalPower(uint32_t level);
+
+DecimalPower::DecimalPower(uint32_t level) : digits(9u << level) {
+  if (level == 0) {
+    odd = APInt(2 * kWordBits, 1953125); // 5^9
+  } else {
+    // Each level squares the one below it.
+    const DecimalPower &below = decimalPower(level - 1);
+    const uint32_t n = below.oddWords;
+    Scratch<Word, 2 * kStackWords> square(2 * n + 1);
+    const Word *w = below.odd.wordData();
+    const uint32_t used = words::multiplyFull(square.data(), w, w, n, n);
+    square[used] = 0;
+    odd = APInt((used + 1) * kWordBits, WordView(square.data(), used + 1));
+  }
+  oddWords = odd.significantWords();
+  tenBits = odd.significantBits() + digits;
+  tenWords = (tenBits + kWordBits - 1) / kWordBits;
+  ten = odd.zeroResizedTo(tenWords * kWordBits);
+  ten <<= digits;
+  const uint32_t numeratorWords = oddWords + tenWords + 1;
+  APInt numerator(numeratorWords * kWordBits, 0);
+  numerator.setBitAt((numeratorWords - 1) * kWordBits);
+  APInt::longDivide(numerator, numeratorWords, odd, oddWords, &reciprocal, nullptr);
+  reciprocalWords = reciprocal.significantWords();
+}
+
+// The power of `level` (below kDecimalLevels), made at its first use. The powers are built once
+// for the process and never freed: a thread that finds a level missing builds it, and the first
+// one to publish its copy wins (the others drop theirs).
+const DecimalPower &decimalPower(uint32_t level) {
+  static std::atomic<const DecimalPower *> powers[kDecimalLevels];
+  const DecimalPower *power = powers[level].load(std::memory_order_acquire);
+  if (power) return *power;
+  const DecimalPower *made = new DecimalPower(level);
+  if (powers[level].compare_exchange_strong(power, made, std::memory_order_acq_rel,
+                                            std::memory_order_acquire))
+    return *made;
+  delete made;
+  return *power;
+}
+
+// The largest level whose power is at most the number in `n` words (the top one not 0; at least
+// 2^64, so at least the power of level 0).
+uint32_t splitLevel(const Word *x, uint32_t n) {
+  const uint64_t bits = uint64_t(n) * kWordBits - uint32_t(__builtin_clzll(x[n - 1]));
+  uint32_t level = 0;
+  for (;;) {
+    // 10^(2k) has at least 2·bits(10^k) - 1 bits: when that is more than the number has, the
+    // next power is surely larger, and is not built.
+    if (2 * uint64_t(decimalPower(level).tenBits) - 1 > bits) return level;
+    const DecimalPower &next = decimalPower(level + 1);
+    if (next.tenBits > bits ||
+        (next.tenBits == bits && words::compare(x, next.ten.wordData(), n) < 0))
+      return level;
+    ++level;
+  }
+}
+
+// Divides y, in m words (at least the power's oddWords; y < 5^k·10^k), by 5^k: y becomes the
+// quotient and rem (oddWords words) the remainder. With K = oddWords and L = tenWords,
+// y < 2^(64·(K + L)), and the quotient is estimated as
+//     q' = floor(floor(y / 2^(64·(K - 1))) · reciprocal / 2^(64·(L + 1))),
+// which is at most 2 below the true one: r = y - q'·5^k is below 3·5^k < 2^(64·(K + 1)), so
+// that it takes only the low K + 1 words of the product q'·5^k, and at most two subtractions of
+// 5^k finish the division.
+void divideByOddPower(Word *y, uint32_t m, const DecimalPower &power, Word *rem) {
+  const uint32_t K = power.oddWords, L = power.tenWords;
+  const uint32_t topWords = m - (K - 1);
+  const uint32_t productWords = topWords + power.reciprocalWords;
+  // The estimate lies at word L + 1 of the product; the room behind the product gives it at
+  // least the K + 1 words that the second multiplication reads.
+  const uint32_t room = productWords > L + K + 2 ? productWords : L + K + 2;
+  Scratch<Word, 4 * kStackWords> product(room);
+  words::multiplyFull(product.data(), y + K - 1, power.reciprocal.wordData(), topWords,
+                      power.reciprocalWords);
+  for (uint32_t i = productWords; i < room; ++i) product[i] = 0;
+  Word *q = product.data() + L + 1;
+  const uint32_t qWords = room - (L + 1);
+
+  Scratch<Word, 2 * kStackWords> work(2 * (K + 1));
+  Word *back = work.data(), *r = back + K + 1;
+  const Word *odd = power.odd.wordData(); // K + 1 words
+  words::multiplyTruncated(back, q, odd, K + 1);
+  for (uint32_t i = 0; i <= K; ++i) r[i] = i < m ? y[i] : 0;
+  words::subtractWithBorrow(r, back, 0, K + 1);
+  while (words::compare(r, odd, K + 1) >= 0) {
+    words::subtractWithBorrow(r, odd, 0, K + 1);
+    words::increment(q, qWords);
+  }
+  // The quotient is at most y, so its words above m are 0.
+  for (uint32_t i = 0; i < m; ++i) y[i] = i < qWords ? q[i] : 0;
+  for (uint32_t i = 0; i < K; ++i) rem[i] = r[i];
+}
+
+// Writes the decimal digits of the number in x[0 .. n) (the top word not 0 unless n is 0;
+// destroyed) backwards, ending at `end`, padded with leading zeros to `pad` digits when pad is
+// not 0 (the number then has at most pad digits); returns the start. A wide number is divided by
+// the largest power 10^k of the table not above it, which leaves a quotient and a remainder both
+// below 10^k: the remainder gives the low k digits, leading zeros included, and the quotient the
+// digits above them, each written the same way down to pieces that writeDecimalChunks writes.
+char *writeDecimalSplit(Word *x, uint32_t n, char *end, uint32_t pad) {
+  if (n <= kWriteBasecaseWords) return writeDecimalChunks(x, n, end, pad);
+  const DecimalPower &power = decimalPower(splitLevel(x, n));
+  const uint32_t k = power.digits, shiftWords = k / kWordBits, shiftBits = k % kWordBits;
+
+  // The remainder is (x / 2^k mod 5^k)·2^k + x mod 2^k: first the low k bits of x.
+  Scratch<Word, kStackWords> rem(power.tenWords);
+  words::assignWord(rem.data(), 0, power.tenWords);
+  for (uint32_t i = 0; i < shiftWords; ++i) rem[i] = x[i];
+  if (shiftBits) rem[shiftWords] = x[shiftWords] & ((Word(1) << shiftBits) - 1);
+
+  // x / 2^k >= 5^k, so it has at least as many words as 5^k.
+  words::shiftRight(x, n, k);
+  uint32_t m = n - shiftWords;
+  while (x[m - 1] == 0) --m;
+  {
+    Scratch<Word, kStackWords> oddRem(power.oddWords);
+    divideByOddPower(x, m, power, oddRem.data());
+    for (uint32_t i = 0; i < power.oddWords && shiftWords + i < power.tenWords; ++i) {
+      rem[shiftWords + i] |= oddRem[i] << shiftBits;
+      if (shiftBits && shiftWords + i + 1 < power.tenWords)
+        rem[shiftWords + i + 1] |= oddRem[i] >> (kWordBits - shiftBits);
+    }
+  }
+
+  uint32_t remWords = power.tenWords;
+  while (remWords > 0 && rem[remWords - 1] == 0) --remWords;
+  char *start = writeDecimalSplit(rem.data(), remWords, end, k);
+  // The quotient is at least 1.
+  while (x[m - 1] == 0) --m;
+  return writeDecimalSplit(x, m, start, pad ? pad - k : 0);
+}
+
+// Writes the decimal digits of the number in `count` words (unchanged; the top one not 0)
+// backwards, ending at `end`; returns the start.
+char *writeDecimalBackwards(const Word *w, uint32_t count, char *end) {
+  if (count <= kWriteBasecaseWords) return writeDecimalChunks(w, count, end, 0);
+  Scratch<Word, kStackWords> x(count);
+  for (uint32_t i = 0; i < count; ++i) x[i] = w[i];
+  return writeDecimalSplit(x.data(), count, end, 0);
+}
+
+// The prefix of the literal form of `radix`: "0b", "0", "" or "0x"; other radixes have none.
+const char *literalPrefix(uint32_t radix) {
+  switch (radix) {
+  case 2:
+    return "0b";
+  case 8:
+    return "0";
+  case 10:
+    return "";
+  case 16:
+    return "0x";
+  default:
+    reachedUnreachable();
+  }
+}
+
+// The words of the magnitude of `v` (read as signed when `negative`, which the caller has seen to
+// be so): v's own words when it is not negative, else its negation in `single` (inline values,
+// the smallest signed value of 64 bits included) or in `copy` (wide values: v.wordCount()
+// words). `count` gets the number of words up to the top non-zero one (the value is not 0).
+const Word *magnitudeWords(const APInt &v, bool negative, Word &single, Word *copy,
+                           uint32_t &count) {
+  const Word *w = v.wordData();
+  count = v.wordCount();
+  if (negative) {
+    if (v.isInline()) {
+      single = 0 - Word(v.asInt64());
+      w = &single;
+    } else {
+      for (uint32_t i = 0; i < count; ++i) copy[i] = w[i];
+      words::negate(copy, count);
+      copy[count - 1] &= ~Word(0) >> ((0u - v.width()) % kWordBits);
+      w = copy;
+    }
+  }
+  while (count > 1 && w[count - 1] == 0) --count;
+  return w;
+}
+
+// Writes the digits of the number in `count` words (the top one not 0) in `radix`, which is not
+// a power of two, at `out`; returns their end. The digits come least significant first: they are
+// written backwards, ending at `roomEnd` (the end of the room appendText reserved), and then
+// moved into place.
+char *writeDividedDigits(const Word *w, uint32_t count, uint32_t radix, char *out,
+                         char *roomEnd) {
+  char *start = radix == 10 ? writeDecimalBackwards(w, count, roomEnd)
+                            : writeWordsBackwards<false>(w, count, roomEnd, radix);
+  const size_t length = size_t(roomEnd - start);
+  std::memmove(out, start, length);
+  return out + length;
+}
 
 // 64×64-bit multiply-add: a·b + carry, the high word in `high`.
 inline Word mulAdd(Word a, Word b, Word carry, Word &high) {
@@ -293,6 +579,101 @@ void parseDigits(Word *w, uint32_t count, const char *s, uint32_t n, uint32_t ra
   }
 }
 
+// An upper bound of the words that a number of n decimal digits needs: its bit length is at most
+// ceil(n·log2(10)), and 217706 / 2^16 is just above log2(10).
+inline uint32_t decimalWords(uint32_t n) {
+  return uint32_t((uint64_t(n) * 217706 >> 16) / kWordBits) + 1;
+}
+
+// Sets the `count` zeroed words at `w` to the decimal digits s[0 .. n), modulo 2^(64·count).
+void parseDecimalChunks(Word *w, uint32_t count, const char *s, uint32_t n) {
+#ifdef __SIZEOF_INT128__
+  parseDigits<true>(w, count, s, n, 10);
+#else
+  // Without a 64×64-bit product instruction a word multiplication takes four 32-bit ones and
+  // their carries: 32-bit digits and chunks of nine decimal digits cost the same multiplications
+  // with a shorter carry chain.
+  if (n == 0) return;
+  const uint32_t limit = 2 * (count < decimalWords(n) ? count : decimalWords(n));
+  Scratch<uint32_t, 2 * kStackWords> d(limit);
+  auto gather = [](const char *p, uint32_t k) {
+    uint32_t c = 0;
+    for (uint32_t j = 0; j < k; ++j) c = c * 10 + (uint8_t(p[j]) - '0');
+    return c;
+  };
+  const uint32_t first = n % 9 ? n % 9 : 9;
+  d[0] = gather(s, first);
+  uint32_t used = 1;
+  for (uint32_t i = first; i < n; i += 9) {
+    uint32_t carry = gather(s + i, 9);
+    for (uint32_t j = 0; j < used; ++j) {
+      const uint64_t p = uint64_t(d[j]) * 1000000000u + carry;
+      d[j] = uint32_t(p);
+      carry = uint32_t(p >> 32);
+    }
+    if (carry && used < limit) d[used++] = carry;
+  }
+  for (uint32_t j = 0; j < used; j += 2)
+    w[j / 2] = d[j] | (j + 1 < used ? Word(d[j + 1]) << 32 : 0);
+#endif
+}
+
+// Sets out[0 .. size) to the number of the n decimal digits at s, modulo 2^(64·size), where size
+// = min(maxWords, decimalWords(n)) (at least 1); returns size. Long texts split off their low k
+// digits, k = 9·2^i the largest such count below n, and become high·10^k + low, the halves read
+// the same way down to pieces that parseDecimalChunks reads.
+uint32_t parseDecimalSplit(Word *out, uint32_t maxWords, const char *s, uint32_t n) {
+  const uint32_t size = maxWords < decimalWords(n) ? maxWords : decimalWords(n);
+  words::assignWord(out, 0, size);
+  if (n <= kParseBasecaseDigits) {
+    parseDecimalChunks(out, size, s, n);
+    return size;
+  }
+  uint32_t level = 0;
+  while ((18u << level) < n) ++level;
+  const uint32_t k = 9u << level, shiftWords = k / kWordBits, shiftBits = k % kWordBits;
+
+  {
+    Scratch<Word, kStackWords> low(size < decimalWords(k) ? size : decimalWords(k));
+    const uint32_t lowSize = parseDecimalSplit(low.data(), size, s + n - k, k);
+    for (uint32_t i = 0; i < lowSize; ++i) out[i] = low[i];
+  }
+  // high·10^k = high·5^k·2^k: only its words below `size` count, which come from the words of
+  // high and 5^k below `room`.
+  if (shiftWords >= size) return size;
+  const uint32_t room = size - shiftWords;
+  Scratch<Word, kStackWords> high(room < decimalWords(n - k) ? room : decimalWords(n - k));
+  uint32_t highWords = parseDecimalSplit(high.data(), room, s, n - k);
+  while (highWords > 0 && high[highWords - 1] == 0) --highWords;
+  if (highWords == 0) return size;
+  const DecimalPower &power = decimalPower(level);
+  const uint32_t oddWords = power.oddWords < room ? power.oddWords : room;
+  const uint32_t productWords = highWords + oddWords;
+  Scratch<Word, 2 * kStackWords> product(productWords + 1);
+  words::multiplyFull(product.data(), high.data(), power.odd.wordData(), highWords, oddWords);
+  product[productWords] = 0;
+  words::shiftLeft(product.data(), productWords + 1, shiftBits);
+  const uint32_t added = productWords + 1 < room ? productWords + 1 : room;
+  if (words::addWithCarry(out + shiftWords, product.data(), 0, added))
+    words::increment(out + shiftWords + added, room - added);
+  return size;
+}
+
+// Sets the `count` zeroed words at `w` to the n decimal digits at s, modulo 2^(64·count).
+void parseDecimal(Word *w, uint32_t count, const char *s, uint32_t n) {
+  // A digit at position 64·count or above (counted from the last one) stands for a multiple of
+  // 10^(64·count), which 2^(64·count) divides: only the last 64·count digits count.
+  const uint64_t kept = uint64_t(count) * kWordBits;
+  if (n > kept) {
+    s += n - kept;
+    n = uint32_t(kept);
+  }
+  if (n <= kParseBasecaseDigits)
+    parseDecimalChunks(w, count, s, n);
+  else
+    parseDecimalSplit(w, count, s, n);
+}
+
 } // namespace
 
 // --- Text output --------------------------------------------------------------------------------
@@ -305,97 +686,25 @@ uint32_t APInt::textCapacity(uint32_t radix) const {
 }
 
 uint32_t APInt::writeText(char *out, uint32_t radix, bool isSigned, bool asLiteral) const {
-  const char *prefix = "";
-  if (asLiteral) {
-    switch (radix) {
-    case 2:
-      prefix = "0b";
-      break;
-    case 8:
-      prefix = "0";
-      break;
-    case 10:
-      break;
-    case 16:
-      prefix = "0x";
-      break;
-    default:
-      reachedUnreachable();
-    }
-  }
+  const char *prefix = asLiteral ? literalPrefix(radix) : "";
   char *p = out;
-  const uint32_t bits = significantBits();
-  if (bits == 0) {
+  if (significantBits() == 0) {
     while (*prefix) *p++ = *prefix++;
     *p++ = '0';
     return uint32_t(p - out);
   }
-
   const bool negative = isSigned && isSignBitSet();
   if (negative) *p++ = '-';
   while (*prefix) *p++ = *prefix++;
 
-  // The magnitude's words: in place for a non-negative wide value, else a negated copy (the
-  // inline one in `single`, which also holds the smallest signed value's magnitude).
   Word single = 0;
-  const Word *w;
+  Scratch<Word, kStackWords> copy(negative && !isInline() ? wordCount() : 0);
   uint32_t count;
-  Word *copy = nullptr;
-  if (isInline()) {
-    single = u.value;
-    if (negative) {
-      const uint32_t up = kWordBits - bitWidth;
-      single = 0 - Word(int64_t(u.value << up) >> up);
-    }
-    w = &single;
-    count = 1;
-  } else if (negative) {
-    count = wordCount();
-    copy = duplicateWords(wordPtr(), count);
-    words::negate(copy, count);
-    copy[count - 1] &= ~Word(0) >> ((0u - bitWidth) % kWordBits);
-    w = copy;
-  } else {
-    w = wordPtr();
-    count = wordCount();
-  }
-  while (count > 1 && w[count - 1] == 0) --count;
-  uint32_t magnitudeBits = count * kWordBits - uint32_t(__builtin_clzll(w[count - 1]));
-
-  if (isPowerOfTwoRadix(radix)) {
-    p = writePowerOfTwoDigits(w, count, magnitudeBits, kRadix.info[radix].floorLog2, p);
-  } else {
-    // The digits come least significant first: write them backwards at the end of the room
-    // appendText reserved, then move them into place. The division destroys its copy of the
-    // magnitude, which lives on the stack up to 4224 bits.
-    char *end = out + textCapacity(radix);
-    char *start;
-#ifdef __SIZEOF_INT128__
-    if (radix == 10) {
-      Word stackWords[66];
-      Word *m = count <= 66 ? stackWords : new Word[count];
-      for (uint32_t i = 0; i < count; ++i) m[i] = w[i];
-      start = writeDecimalBackwards(m, count, end);
-      if (m != stackWords) delete[] m;
-    } else
-#endif
-    {
-      uint32_t stackDigits[132];
-      uint32_t n = 2 * count;
-      uint32_t *d = n <= 132 ? stackDigits : new uint32_t[n];
-      for (uint32_t i = 0; i < count; ++i) {
-        d[2 * i] = uint32_t(w[i]);
-        d[2 * i + 1] = uint32_t(w[i] >> 32);
-      }
-      if (d[n - 1] == 0) --n;
-      start = radix == 10 ? writeDigitsBackwards<true>(d, n, end, 10)
-                          : writeDigitsBackwards<false>(d, n, end, radix);
-      if (d != stackDigits) delete[] d;
-    }
-    std::memmove(p, start, size_t(end - start));
-    p += end - start;
-  }
-  delete[] copy;
+  const Word *w = magnitudeWords(*this, negative, single, copy.data(), count);
+  if (isPowerOfTwoRadix(radix))
+    p = writePowerOfTwoDigits(w, count, kRadix.info[radix].floorLog2, p);
+  else
+    p = writeDividedDigits(w, count, radix, p, out + textCapacity(radix));
   return uint32_t(p - out);
 }
 
@@ -455,7 +764,7 @@ void APInt::parseText(uint32_t width, StrView text, uint32_t radix) {
   makeZeroOfWidth(*this, width);
   Word *w = mutableWords();
   if (radix == 10)
-    parseDigits<true>(w, wordCount(), s, n, 10);
+    parseDecimal(w, wordCount(), s, n);
   else
     parseDigits<false>(w, wordCount(), s, n, radix);
   maskTopWord();
@@ -468,7 +777,7 @@ void APInt::parseText(uint32_t width, StrView text, uint32_t radix) {
 void APInt::parseAnyRadix(uint32_t width, const char *s, uint32_t n, uint32_t radix) {
   makeZeroOfWidth(*this, width);
   if (radix == 10)
-    parseDigits<true>(mutableWords(), wordCount(), s, n, 10);
+    parseDecimal(mutableWords(), wordCount(), s, n);
   else
     parseDigits<false>(mutableWords(), wordCount(), s, n, radix);
   maskTopWord();

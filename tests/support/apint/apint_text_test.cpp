@@ -69,6 +69,96 @@ APInt parsed(uint32_t width, const std::string &text, uint32_t radix) {
   return APInt(width, StrView(text), radix);
 }
 
+// Radix 10 writes values of more than kWriteSplitWords words and parses texts of more than
+// kParseSplitDigits digits by splitting them at powers 10^k, k = 9·2^i. The writer divides a
+// value by the largest such power not above it and writes the remainder padded to k digits, the
+// quotient above it; the parser reads the low k digits, for the largest such k below the length,
+// apart from the digits above them.
+constexpr uint32_t kWriteSplitWords = 2048;
+constexpr uint32_t kParseSplitDigits = 160000;
+
+Mpz powerOfTen(unsigned long k) {
+  Mpz z;
+  mpz_ui_pow_ui(z, 10, k);
+  return z;
+}
+
+Mpz sum(const Mpz &a, const Mpz &b, long c = 0) {
+  Mpz z;
+  mpz_add(z, a, b);
+  if (c >= 0)
+    mpz_add_ui(z, z, (unsigned long)c);
+  else
+    mpz_sub_ui(z, z, (unsigned long)-c);
+  return z;
+}
+
+Mpz allOnes(uint32_t bits) {
+  Mpz z;
+  mpz_setbit(z, bits);
+  mpz_sub_ui(z, z, 1);
+  return z;
+}
+
+// `digits` random decimal digits, the first not 0, with runs of zeros over the digit positions
+// (counted from the last digit) in each [from, to) of `zeroRuns`.
+std::string decimalWithZeroRuns(Generator &g, uint32_t digits,
+                                std::initializer_list<std::pair<uint32_t, uint32_t>> zeroRuns) {
+  std::string text(digits, '0');
+  for (char &c : text) c = char('0' + g.below(10));
+  text[0] = char('1' + g.below(9));
+  for (auto run : zeroRuns)
+    for (uint32_t i = run.first; i < run.second && i < digits - 1; ++i) text[digits - 1 - i] = '0';
+  return text;
+}
+
+Mpz fromDecimal(const std::string &text) {
+  Mpz z;
+  mpz_set_str(z, text.c_str(), 10);
+  return z;
+}
+
+// Where two long texts first differ, for a failure message that does not print them.
+std::string firstDifference(const std::string &got, const std::string &want) {
+  size_t at = 0;
+  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+  return "lengths " + std::to_string(got.size()) + " and " + std::to_string(want.size()) +
+         ", first difference at " + std::to_string(at);
+}
+
+// Values at the writer's split points, in decimal: the widest value it writes without a split
+// and the narrowest split one; values just below, at and above the powers it splits at (10^36864
+// for values up to 10^73728, 10^73728 above), among them remainders of 0 and of a few digits,
+// which are written as long runs of zeros, and a remainder that is split again, inside its
+// padding; and a value of 2^18 bits with runs of zeros across both powers.
+std::vector<Mpz> writeSplitValues(Generator &g) {
+  const Mpz zero, t36864 = powerOfTen(36864), t40000 = powerOfTen(40000),
+                  t73728 = powerOfTen(73728);
+  Mpz below73728;
+  mpz_sub(below73728, t73728, t36864);
+  Mpz above;
+  mpz_setbit(above, kWriteSplitWords * 64);
+  return {allOnes(kWriteSplitWords * 64),
+          allOnes(kWriteSplitWords * 64 + 1),
+          above,
+          sum(t40000, zero, 7),
+          below73728,
+          sum(t73728, zero, -1),
+          t73728,
+          sum(t73728, zero, 1),
+          sum(t73728, t40000, 7),
+          fromDecimal(decimalWithZeroRuns(g, 78900, {{36000, 41000}, {73000, 74000}}))};
+}
+
+// Texts at the parser's split points: the longest it reads without a split, and texts of one
+// digit more (split at 147456 digits) whose low part is all zeros, all nines, or has runs of
+// zeros across the split.
+std::vector<std::string> parseSplitTexts(Generator &g) {
+  return {decimalWithZeroRuns(g, kParseSplitDigits, {}),
+          "1" + std::string(kParseSplitDigits, '0'), std::string(kParseSplitDigits + 1, '9'),
+          decimalWithZeroRuns(g, kParseSplitDigits + 1, {{0, 3000}, {146000, 149000}})};
+}
+
 TEST(APIntText, OutputEdgeCases) {
   EXPECT_EQ(appended(APInt(8, 0), 16, false, true), "0x0");
   EXPECT_EQ(appended(APInt(8, 0), 8, false, true), "00");
@@ -156,6 +246,21 @@ TEST(APIntText, ToTextAgainstGmp) {
         }
       }
   }
+  // The writer's split points, each value read as unsigned and as the magnitude of a negative
+  // value one bit wider.
+  for (const Mpz &magnitude : writeSplitValues(g)) {
+    const uint32_t width = uint32_t(mpz_sizeinbase(magnitude, 2)) + 1;
+    Mpz negated;
+    mpz_neg(negated, magnitude);
+    for (bool isSigned : {false, true}) {
+      APInt v = toAPInt(isSigned ? negated : magnitude, width);
+      std::string got = appended(v, 10, isSigned, false);
+      std::string want = expectedText(v, 10, isSigned, false);
+      EXPECT_EQ(got.size(), want.size());
+      EXPECT_TRUE(got == want) << "appendText of a " << width << "-bit value, signed " << isSigned
+                               << ": " << firstDifference(got, want) << " [seed " << seed << "]";
+    }
+  }
 }
 
 TEST(APIntText, ParseEdgeCases) {
@@ -221,6 +326,20 @@ TEST(APIntText, ParseTextAgainstGmp) {
         << "parseText(" << width << ", " << sign + body << ", " << radix << ") = " << hexOf(got)
         << " [seed " << seed << ", case " << i << "]";
   }
+  // The parser's split points, each text at a width that holds it, except the nines at one that
+  // keeps only part of them; the last text negative.
+  std::vector<std::string> texts = parseSplitTexts(g);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    Mpz value = fromDecimal(texts[i]);
+    uint32_t width = uint32_t(mpz_sizeinbase(value, 2)) + 1;
+    if (texts[i].find_first_not_of('9') == std::string::npos) width = width / 2 + 33;
+    const bool negative = i + 1 == texts.size();
+    if (negative) mpz_neg(value, value);
+    APInt got = parsed(width, (negative ? "-" : "") + texts[i], 10);
+    EXPECT_TRUE(sameValue(got, value, width))
+        << "parseText of " << texts[i].size() << " digits at width " << width << ", negative "
+        << negative << " [seed " << seed << "]";
+  }
 }
 
 // toText then parseText (radixes 2, 8, 10, 16, 36, both readings) and toText then parseInteger
@@ -244,6 +363,15 @@ TEST(APIntText, RoundTrip) {
     ASSERT_FALSE(vorn::parseInteger(text, radix, back)) << text << " in radix " << radix;
     EXPECT_TRUE(back.zeroResizedTo(width) == v && back.significantBits() == v.significantBits())
         << text << " in radix " << radix << " [seed " << seed << ", case " << i << "]";
+  }
+  // The writer's split points as negative values through their signed decimal text.
+  for (const Mpz &magnitude : writeSplitValues(g)) {
+    const uint32_t width = uint32_t(mpz_sizeinbase(magnitude, 2)) + 1;
+    Mpz negated;
+    mpz_neg(negated, magnitude);
+    APInt v = toAPInt(negated, width);
+    EXPECT_TRUE(parsed(width, v.toText(10, true), 10) == v)
+        << "a " << width << "-bit value [seed " << seed << "]";
   }
 }
 
