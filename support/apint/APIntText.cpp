@@ -70,11 +70,11 @@ inline bool isPowerOfTwoRadix(uint32_t r) { return (r & (r - 1)) == 0; }
 // the pieces of at most kWriteBasecaseWords words (writing) or kParseBasecaseDigits digits
 // (parsing) to the chunk loops. A split costs a few multiplications of whole numbers, so the
 // size where splitting starts to pay depends on how fast they are. Measured on i686 with the
-// current word multiplication: writing by splits costs 2-6% more than the chunk loop below 2^17
-// bits and the same from there on, so it starts there; parsing by splits still costs 8-15% more
-// than the chunk loop at every width measured, up to 2^19 bits, so it starts only above that.
-constexpr uint32_t kWriteBasecaseWords = 2048;
-constexpr uint32_t kParseBasecaseDigits = 160000;
+// Karatsuba multiplication (apint_text_bench, best of three): writing 4096 bits by splits down to
+// 16 words takes 0.82 of the time of the chunk loop alone (8 or 32 words: 0.85), and 1024 bits
+// lose by splitting; parsing 4096 bits with pieces of up to 600 digits takes 0.94 of the time.
+constexpr uint32_t kWriteBasecaseWords = 16;
+constexpr uint32_t kParseBasecaseDigits = 600;
 
 // The words of the stack storage of the digit loops: 4224 bits, past the widest common values.
 constexpr uint32_t kStackWords = 66;

@@ -74,8 +74,8 @@ APInt parsed(uint32_t width, const std::string &text, uint32_t radix) {
 // value by the largest such power not above it and writes the remainder padded to k digits, the
 // quotient above it; the parser reads the low k digits, for the largest such k below the length,
 // apart from the digits above them.
-constexpr uint32_t kWriteSplitWords = 2048;
-constexpr uint32_t kParseSplitDigits = 160000;
+constexpr uint32_t kWriteSplitWords = 16;
+constexpr uint32_t kParseSplitDigits = 600;
 
 Mpz powerOfTen(unsigned long k) {
   Mpz z;
@@ -127,20 +127,30 @@ std::string firstDifference(const std::string &got, const std::string &want) {
 }
 
 // Values at the writer's split points, in decimal: the widest value it writes without a split
-// and the narrowest split one; values just below, at and above the powers it splits at (10^36864
-// for values up to 10^73728, 10^73728 above), among them remainders of 0 and of a few digits,
-// which are written as long runs of zeros, and a remainder that is split again, inside its
-// padding; and a value of 2^18 bits with runs of zeros across both powers.
+// and the narrowest split one; values just below, at and above the powers it splits at, among
+// them remainders of 0 and of a few digits, which are written as long runs of zeros, and a
+// remainder that is split again, inside its padding. Near the threshold (10^288, 10^576 and
+// 10^1152 split values of 16 to 64 words) and far above it (10^36864 and 10^73728, many levels
+// deep); and values of 4096 and 2^18 bits with runs of zeros across the powers they split at.
 std::vector<Mpz> writeSplitValues(Generator &g) {
   const Mpz zero, t36864 = powerOfTen(36864), t40000 = powerOfTen(40000),
-                  t73728 = powerOfTen(73728);
-  Mpz below73728;
+                  t73728 = powerOfTen(73728), t288 = powerOfTen(288), t576 = powerOfTen(576),
+                  t600 = powerOfTen(600), t1152 = powerOfTen(1152);
+  Mpz below73728, below1152;
   mpz_sub(below73728, t73728, t36864);
+  mpz_sub(below1152, t1152, t576);
   Mpz above;
   mpz_setbit(above, kWriteSplitWords * 64);
   return {allOnes(kWriteSplitWords * 64),
           allOnes(kWriteSplitWords * 64 + 1),
           above,
+          sum(t288, zero, -1),
+          sum(t288, zero, 1),
+          sum(t576, zero, 0),
+          sum(t1152, t600, 7),
+          below1152,
+          allOnes(4096),
+          fromDecimal(decimalWithZeroRuns(g, 1233, {{560, 600}, {1140, 1160}})),
           sum(t40000, zero, 7),
           below73728,
           sum(t73728, zero, -1),
@@ -151,12 +161,14 @@ std::vector<Mpz> writeSplitValues(Generator &g) {
 }
 
 // Texts at the parser's split points: the longest it reads without a split, and texts of one
-// digit more (split at 147456 digits) whose low part is all zeros, all nines, or has runs of
-// zeros across the split.
+// digit more (split at 576 digits) whose low part is all zeros, all nines, or has runs of zeros
+// across the split; and a text of 4096 bits and one of 160001 digits, split many levels deep.
 std::vector<std::string> parseSplitTexts(Generator &g) {
   return {decimalWithZeroRuns(g, kParseSplitDigits, {}),
           "1" + std::string(kParseSplitDigits, '0'), std::string(kParseSplitDigits + 1, '9'),
-          decimalWithZeroRuns(g, kParseSplitDigits + 1, {{0, 3000}, {146000, 149000}})};
+          decimalWithZeroRuns(g, kParseSplitDigits + 1, {{0, 20}, {560, 590}}),
+          decimalWithZeroRuns(g, 1233, {{1100, 1160}}),
+          decimalWithZeroRuns(g, 160001, {{0, 3000}, {146000, 149000}})};
 }
 
 TEST(APIntText, OutputEdgeCases) {
