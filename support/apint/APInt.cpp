@@ -14,6 +14,11 @@ inline uint32_t wordsFor(uint32_t width) { return width / kWordBits + (width % k
 
 inline Word byteSwap(Word w) { return __builtin_bswap64(w); }
 
+// Clears the bits at and above `width` in `top`, the top word of a value of that width.
+inline void clearAboveWidth(Word *top, uint32_t width) {
+  if (width % kWordBits) *top &= lowMask(width % kWordBits);
+}
+
 } // namespace
 
 // --- Construction and assignment ----------------------------------------------------------------
@@ -39,7 +44,7 @@ Word *APInt::wideWords(uint32_t width, Word value, bool isSigned) {
   w[0] = value;
   Word fill = isSigned && (value >> 63) ? ~Word(0) : 0;
   for (uint32_t i = 1; i < n; ++i) w[i] = fill;
-  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(w + (n - 1), width);
   return w;
 }
 
@@ -228,43 +233,37 @@ bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
 
 // --- Arithmetic ---------------------------------------------------------------------------------
 
-void APInt::freeWords(Word storage) { delete[] arrayOf(storage); }
-
-void APInt::addWords(Word storage, Word rhs, uint32_t width) {
-  Word *w = arrayOf(storage);
+void APInt::addWords(Word *w, const Word *rhs, uint32_t width) {
   const uint32_t n = wordsFor(width);
-  words::addWithCarry(w, arrayOf(rhs), 0, n);
-  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  digits::add(digits::of(w), digits::of(w), digits::of(rhs), 2 * n);
+  clearAboveWidth(w + (n - 1), width);
 }
 
-void APInt::subtractWords(Word storage, Word rhs, uint32_t width) {
-  Word *w = arrayOf(storage);
+void APInt::subtractWords(Word *w, const Word *rhs, uint32_t width) {
   const uint32_t n = wordsFor(width);
-  words::subtractWithBorrow(w, arrayOf(rhs), 0, n);
-  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  digits::subtract(digits::of(w), digits::of(w), digits::of(rhs), 2 * n);
+  clearAboveWidth(w + (n - 1), width);
 }
 
-void APInt::stepWords(Word storage, uint32_t width, bool up) {
-  Word *w = arrayOf(storage);
+void APInt::stepWords(Word *w, uint32_t width, bool up) {
   const uint32_t n = wordsFor(width);
   if (up)
     words::increment(w, n);
   else
     words::decrement(w, n);
-  w[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(w + (n - 1), width);
 }
 
-void APInt::bitwiseWords(Word storage, Word rhs, uint32_t count, char op) {
+void APInt::bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op) {
   if (op == '&')
-    words::andInPlace(arrayOf(storage), arrayOf(rhs), count);
+    words::andInPlace(w, rhs, count);
   else if (op == '|')
-    words::orInPlace(arrayOf(storage), arrayOf(rhs), count);
+    words::orInPlace(w, rhs, count);
   else
-    words::xorInPlace(arrayOf(storage), arrayOf(rhs), count);
+    words::xorInPlace(w, rhs, count);
 }
 
-Word *APInt::sumWords(Word aStorage, Word bStorage, uint32_t width) {
-  const Word *a = arrayOf(aStorage), *b = arrayOf(bStorage);
+Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) {
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
   Word carry = 0;
@@ -273,12 +272,11 @@ Word *APInt::sumWords(Word aStorage, Word bStorage, uint32_t width) {
     carry = carry ? sum <= x : sum < x;
     r[i] = sum;
   }
-  r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(r + (n - 1), width);
   return r;
 }
 
-Word *APInt::differenceWords(Word aStorage, Word bStorage, uint32_t width) {
-  const Word *a = arrayOf(aStorage), *b = arrayOf(bStorage);
+Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) {
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
   Word borrow = 0;
@@ -287,23 +285,21 @@ Word *APInt::differenceWords(Word aStorage, Word bStorage, uint32_t width) {
     borrow = borrow ? diff >= x : diff > x;
     r[i] = diff;
   }
-  r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(r + (n - 1), width);
   return r;
 }
 
-Word *APInt::negatedWords(Word a, uint32_t width) {
+Word *APInt::negatedWords(const Word *a, uint32_t width) {
   const uint32_t n = wordsFor(width);
-  Word *r = duplicateWords(arrayOf(a), n);
+  Word *r = duplicateWords(a, n);
   words::negate(r, n);
-  r[n - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(r + (n - 1), width);
   return r;
 }
 
 // Only the significant digits take part, so small values in wide types multiply quickly; and
 // only the product's digits below the width are computed.
-void APInt::multiplyWords(Word storage, uint32_t width, Word rhsStorage) {
-  Word *w = arrayOf(storage);
-  const Word *rhs = arrayOf(rhsStorage);
+void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
   const uint32_t n = 2 * wordsFor(width);
   const uint32_t an = digits::significant(digits::of(w), n);
   if (an == 0) return;
@@ -318,13 +314,12 @@ void APInt::multiplyWords(Word storage, uint32_t width, Word rhsStorage) {
   for (uint32_t i = 0; i < n; ++i) a[i] = digits::of(w)[i];
   const digits::Digit *b = rhs == w ? a : digits::of(rhs);
   digits::multiplyModulo(digits::of(w), a, an, b, bn, n, a + n);
-  w[n / 2 - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(w + (n / 2 - 1), width);
 }
 
 // --- Shifts and rotations -----------------------------------------------------------------------
 
-void APInt::shiftLeftWords(Word storage, uint32_t width, uint32_t n) {
-  Word *w = arrayOf(storage);
+void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
   uint32_t count = wordsFor(width);
   if (n >= width) {
     words::assignWord(w, 0, count);
@@ -341,14 +336,14 @@ void APInt::shiftLeftWords(Word storage, uint32_t width, uint32_t n) {
     w[jump] = w[0] << shift;
   }
   for (uint32_t i = 0; i < jump; ++i) w[i] = 0;
-  w[count - 1] &= ~Word(0) >> ((0u - width) % kWordBits);
+  clearAboveWidth(w + (count - 1), width);
 }
 
-Word *APInt::shiftedWords(Word a, uint32_t width, uint32_t n, bool left) {
+Word *APInt::shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left) {
   const uint32_t count = wordsFor(width);
-  Word *r = duplicateWords(arrayOf(a), count);
+  Word *r = duplicateWords(a, count);
   if (left)
-    shiftLeftWords(Word(reinterpret_cast<uintptr_t>(r)), width, n);
+    shiftLeftWords(r, width, n);
   else
     words::shiftRight(r, count, n); // bits move down only: no mask needed
   return r;

@@ -76,7 +76,7 @@ public:
     other.u.value = 0;
   }
   ~APInt() {
-    if (!isInline()) freeWords(u.value);
+    if (!isInline()) delete[] wordPtr();
   }
 
   // Takes `rhs`'s width and value; self-assignment does nothing.
@@ -108,7 +108,7 @@ public:
       return *this;
     }
     if (this != &rhs) {
-      if (!isInline()) freeWords(u.value);
+      if (!isInline()) delete[] wordPtr();
       bitWidth = rhs.bitWidth;
       u = rhs.u;
       rhs.bitWidth = 1;
@@ -199,7 +199,7 @@ public:
     if (isInline())
       u.value &= rhs.u.value;
     else
-      bitwiseWords(u.value, rhs.u.value, wordCount(), '&');
+      bitwiseWords(wordPtr(), rhs.wordPtr(), wordCount(), '&');
     return *this;
   }
   APInt &operator|=(const APInt &rhs) {
@@ -207,7 +207,7 @@ public:
     if (isInline())
       u.value |= rhs.u.value;
     else
-      bitwiseWords(u.value, rhs.u.value, wordCount(), '|');
+      bitwiseWords(wordPtr(), rhs.wordPtr(), wordCount(), '|');
     return *this;
   }
   APInt &operator^=(const APInt &rhs) {
@@ -215,7 +215,7 @@ public:
     if (isInline())
       u.value ^= rhs.u.value;
     else
-      bitwiseWords(u.value, rhs.u.value, wordCount(), '^');
+      bitwiseWords(wordPtr(), rhs.wordPtr(), wordCount(), '^');
     return *this;
   }
   // ORs `value` into word 0 (cut to the width when that is below 64).
@@ -268,8 +268,11 @@ public:
   bool unsignedLess(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::unsignedLess");
     if (isInline()) return u.value < rhs.u.value;
-    const Word *a = wordPtr(), *b = rhs.wordPtr();
-    for (uint32_t i = wordCount(); i-- > 0;)
+    // From the top in the machine's own words: where the top ones differ, which random values'
+    // mostly do, that is one comparison.
+    const NativeWord *a = reinterpret_cast<const NativeWord *>(wordPtr());
+    const NativeWord *b = reinterpret_cast<const NativeWord *>(rhs.wordPtr());
+    for (uint32_t i = wordCount() * kNativePerWord; i-- > 0;)
       if (a[i] != b[i]) return a[i] < b[i];
     return false;
   }
@@ -298,7 +301,7 @@ public:
     else if (isInline())
       u.value = (u.value + rhs.u.value) & topWordMask();
     else
-      addWords(u.value, rhs.u.value, bitWidth);
+      addWords(wordPtr(), rhs.wordPtr(), bitWidth);
     return *this;
   }
   APInt &operator-=(const APInt &rhs) {
@@ -308,7 +311,7 @@ public:
     else if (isInline())
       u.value = (u.value - rhs.u.value) & topWordMask();
     else
-      subtractWords(u.value, rhs.u.value, bitWidth);
+      subtractWords(wordPtr(), rhs.wordPtr(), bitWidth);
     return *this;
   }
   // Allocates a scratch array for the call when wide.
@@ -319,21 +322,21 @@ public:
     else if (isInline())
       u.value = (u.value * rhs.u.value) & topWordMask();
     else
-      multiplyWords(u.value, bitWidth, rhs.u.value);
+      multiplyWords(wordPtr(), bitWidth, rhs.wordPtr());
     return *this;
   }
   APInt &operator++() {
     if (isInline())
       u.value = (u.value + 1) & topWordMask();
     else
-      stepWords(u.value, bitWidth, true);
+      stepWords(wordPtr(), bitWidth, true);
     return *this;
   }
   APInt &operator--() {
     if (isInline())
       u.value = (u.value - 1) & topWordMask();
     else
-      stepWords(u.value, bitWidth, false);
+      stepWords(wordPtr(), bitWidth, false);
     return *this;
   }
   APInt operator++(int) {
@@ -349,18 +352,18 @@ public:
   APInt operator+(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator+");
     if (isInline()) return APInt(bitWidth, u.value + rhs.u.value);
-    return APInt(bitWidth, Owned{sumWords(u.value, rhs.u.value, bitWidth)});
+    return APInt(bitWidth, Owned{sumWords(wordPtr(), rhs.wordPtr(), bitWidth)});
   }
   APInt operator-(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator-");
     if (isInline()) return APInt(bitWidth, u.value - rhs.u.value);
-    return APInt(bitWidth, Owned{differenceWords(u.value, rhs.u.value, bitWidth)});
+    return APInt(bitWidth, Owned{differenceWords(wordPtr(), rhs.wordPtr(), bitWidth)});
   }
   APInt operator*(const APInt &rhs) const {
     checkSameWidth(rhs, "APInt::operator*");
     if (isInline()) return APInt(bitWidth, u.value * rhs.u.value);
     APInt product(*this);
-    multiplyWords(product.u.value, bitWidth, rhs.u.value);
+    multiplyWords(product.wordPtr(), bitWidth, rhs.wordPtr());
     return product;
   }
   // Adds `value` cut to the width.
@@ -368,7 +371,7 @@ public:
   // Zero minus the value (the smallest signed value is its own negation).
   APInt operator-() const {
     if (isInline()) return APInt(bitWidth, Word(0) - u.value);
-    return APInt(bitWidth, Owned{negatedWords(u.value, bitWidth)});
+    return APInt(bitWidth, Owned{negatedWords(wordPtr(), bitWidth)});
   }
 
   // --- Shifts and rotations (new values of the same width) --------------------------------------
@@ -377,7 +380,7 @@ public:
   // value · 2^n modulo 2^width; 0 when n >= width.
   APInt shiftedLeft(uint32_t n) const {
     if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value << n : 0);
-    return APInt(bitWidth, Owned{shiftedWords(u.value, bitWidth, n, true)});
+    return APInt(bitWidth, Owned{shiftedWords(wordPtr(), bitWidth, n, true)});
   }
   APInt shiftedLeft(const APInt &n) const { return shiftedLeft(amountOf(n)); }
   // Shifts left in place; same result as shiftedLeft, without allocating.
@@ -387,14 +390,14 @@ public:
     else if (isInline())
       u.value = n < bitWidth ? (u.value << n) & topWordMask() : 0;
     else
-      shiftLeftWords(u.value, bitWidth, n);
+      shiftLeftWords(wordPtr(), bitWidth, n);
     return *this;
   }
   APInt &operator<<=(const APInt &n) { return *this <<= amountOf(n); }
   // value / 2^n (unsigned, zero fill); 0 when n >= width.
   APInt shiftedRightLogical(uint32_t n) const {
     if (isInline()) return APInt(bitWidth, n < bitWidth ? u.value >> n : 0);
-    return APInt(bitWidth, Owned{shiftedWords(u.value, bitWidth, n, false)});
+    return APInt(bitWidth, Owned{shiftedWords(wordPtr(), bitWidth, n, false)});
   }
   APInt shiftedRightLogical(const APInt &n) const { return shiftedRightLogical(amountOf(n)); }
   // The signed value shifted right with copies of the sign bit; n <= width. A shift by the whole
@@ -590,30 +593,26 @@ private:
   static Word *duplicateWords(const Word *src, uint32_t count);
   APInt &assignSlow(const APInt &rhs);
   // The wide paths of the inline operations take words, not values, so that a value whose
-  // operations are all inline never has its address taken and can live in registers.
+  // operations are all inline never has its address taken and can live in registers. Those that
+  // change a value keep its bits above the width 0.
   static uint32_t leadingZerosOf(const Word *w, uint32_t width);
   static bool equalWords(const Word *a, const Word *b, uint32_t count);
   static bool wordEquals(const Word *w, uint32_t count, Word value);
   static bool signedLessWords(const Word *a, const Word *b, uint32_t width);
-  // The wide paths of the in-place operations take the storage words (the arrays' addresses) rather
-  // than pointers: the inline path then never needs the low half of the storage as an address,
-  // which on i686 would tie the value to a register pair across the loop that uses it. Each keeps
-  // the bits above the width 0.
-  static void freeWords(Word storage);
-  static void addWords(Word storage, Word rhs, uint32_t width);
-  static void subtractWords(Word storage, Word rhs, uint32_t width);
-  static void multiplyWords(Word storage, uint32_t width, Word rhs);
-  static void shiftLeftWords(Word storage, uint32_t width, uint32_t n);
-  static void stepWords(Word storage, uint32_t width, bool up);
+  static void addWords(Word *w, const Word *rhs, uint32_t width);
+  static void subtractWords(Word *w, const Word *rhs, uint32_t width);
+  static void multiplyWords(Word *w, uint32_t width, const Word *rhs);
+  static void shiftLeftWords(Word *w, uint32_t width, uint32_t n);
+  static void stepWords(Word *w, uint32_t width, bool up);
   // op is '&', '|' or '^'.
-  static void bitwiseWords(Word storage, Word rhs, uint32_t count, char op);
+  static void bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op);
   // New arrays of `width` (> 64) bits holding a + b, a - b, -a and a shifted left (or right) by
   // n. They return arrays, not values, so that the value an inline operation returns never has
   // its address taken (as a hidden result argument would) and can stay in registers.
-  static Word *sumWords(Word a, Word b, uint32_t width);
-  static Word *differenceWords(Word a, Word b, uint32_t width);
-  static Word *negatedWords(Word a, uint32_t width);
-  static Word *shiftedWords(Word a, uint32_t width, uint32_t n, bool left);
+  static Word *sumWords(const Word *a, const Word *b, uint32_t width);
+  static Word *differenceWords(const Word *a, const Word *b, uint32_t width);
+  static Word *negatedWords(const Word *a, uint32_t width);
+  static Word *shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left);
   // Text: an upper bound of the characters writeText produces in `radix`, and the writer, which
   // returns the number of characters written at `out`.
   uint32_t textCapacity(uint32_t radix) const;
@@ -623,9 +622,12 @@ private:
   void parseAnyRadix(uint32_t width, const char *s, uint32_t n, uint32_t radix);
   friend bool parseInteger(StrView text, uint32_t radix, APInt &result);
 
+  // The machine's word, which may be half a Word (i686), as which an array of words can be read
+  // too (both byte orders of a Word's halves being little-endian on the targets).
+  typedef uintptr_t __attribute__((__may_alias__)) NativeWord;
+  static constexpr uint32_t kNativePerWord = sizeof(Word) / sizeof(uintptr_t);
   // The array of a wide value, whose address u.value holds.
-  static Word *arrayOf(Word storage) { return reinterpret_cast<Word *>(uintptr_t(storage)); }
-  Word *wordPtr() const { return arrayOf(u.value); }
+  Word *wordPtr() const { return reinterpret_cast<Word *>(uintptr_t(u.value)); }
   void setWords(Word *array) { u.value = Word(reinterpret_cast<uintptr_t>(array)); }
 
   uint32_t bitWidth;

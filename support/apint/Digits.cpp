@@ -85,26 +85,6 @@ void karatsuba(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit *scra
 
 } // namespace
 
-Digit add(Digit *r, const Digit *a, const Digit *b, uint32_t n) {
-  Digit carry = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    DoubleDigit s = DoubleDigit(a[i]) + b[i] + carry;
-    r[i] = Digit(s);
-    carry = Digit(s >> 32);
-  }
-  return carry;
-}
-
-Digit subtract(Digit *r, const Digit *a, const Digit *b, uint32_t n) {
-  Digit borrow = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    DoubleDigit d = DoubleDigit(a[i]) - b[i] - borrow;
-    r[i] = Digit(d);
-    borrow = Digit(d >> 32) & 1;
-  }
-  return borrow;
-}
-
 Digit multiplyDigit(Digit *r, const Digit *a, uint32_t n, Digit m) {
   Digit carry = 0;
   for (uint32_t i = 0; i < n; ++i) {

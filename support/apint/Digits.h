@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include <x86intrin.h>
+
 namespace vorn {
 namespace digits {
 
@@ -30,10 +32,56 @@ inline uint32_t significant(const Digit *a, uint32_t n) {
   return n;
 }
 
-// r = a + b (n digits each, n >= 0), returning the carry; r may be a or b.
-Digit add(Digit *r, const Digit *a, const Digit *b, uint32_t n);
-// r = a - b, returning the borrow; r may be a or b.
-Digit subtract(Digit *r, const Digit *a, const Digit *b, uint32_t n);
+// r = a + b + carry (n digits each, n >= 0, carry 0 or 1), returning the carry out; r may be a
+// or b. The carry goes from one digit to the next in the carry flag (four digits a round, so that
+// the loop's own arithmetic seldom has to save and restore it), with no branch on its value.
+inline Digit add(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit carry = 0) {
+  unsigned char c = (unsigned char)carry;
+  uint32_t i = 0;
+  // Four digits a round, so that the carry flag passes from one add to the next in most steps.
+  for (; i + 4 <= n; i += 4) {
+    unsigned int s0, s1, s2, s3;
+    c = _addcarry_u32(c, a[i], b[i], &s0);
+    c = _addcarry_u32(c, a[i + 1], b[i + 1], &s1);
+    c = _addcarry_u32(c, a[i + 2], b[i + 2], &s2);
+    c = _addcarry_u32(c, a[i + 3], b[i + 3], &s3);
+    r[i] = s0;
+    r[i + 1] = s1;
+    r[i + 2] = s2;
+    r[i + 3] = s3;
+  }
+  for (; i < n; ++i) {
+    unsigned int s0;
+    c = _addcarry_u32(c, a[i], b[i], &s0);
+    r[i] = s0;
+  }
+  return c;
+}
+
+// r = a - b - borrow (borrow 0 or 1), returning the borrow out; r may be a or b.
+inline Digit subtract(Digit *r, const Digit *a, const Digit *b, uint32_t n,
+                      Digit borrow = 0) {
+  unsigned char c = (unsigned char)borrow;
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    unsigned int d0, d1, d2, d3;
+    c = _subborrow_u32(c, a[i], b[i], &d0);
+    c = _subborrow_u32(c, a[i + 1], b[i + 1], &d1);
+    c = _subborrow_u32(c, a[i + 2], b[i + 2], &d2);
+    c = _subborrow_u32(c, a[i + 3], b[i + 3], &d3);
+    r[i] = d0;
+    r[i + 1] = d1;
+    r[i + 2] = d2;
+    r[i + 3] = d3;
+  }
+  for (; i < n; ++i) {
+    unsigned int d0;
+    c = _subborrow_u32(c, a[i], b[i], &d0);
+    r[i] = d0;
+  }
+  return c;
+}
+
 // r = a·m (n digits), returning the high digit; r may be a.
 Digit multiplyDigit(Digit *r, const Digit *a, uint32_t n, Digit m);
 // r += a·m (n digits of r take part), returning the digit carried out of r[n - 1].

@@ -102,32 +102,17 @@ void extractBits(Word *dst, uint32_t dstCount, const Word *src, uint32_t srcBits
   for (uint32_t i = dstParts; i < dstCount; ++i) dst[i] = 0;
 }
 
+// The carries and borrows run through the 32-bit digits: a digit plus a digit plus a carry fits the
+// 64-bit type, so each step is an add with carry on every target, with no branch on the carry
+// (whose value is as random as the numbers).
 Word addWithCarry(Word *dst, const Word *rhs, Word carry, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    Word l = dst[i];
-    if (carry) {
-      dst[i] = l + rhs[i] + 1;
-      carry = dst[i] <= l; // with a carry in, l + all ones + 1 wraps back onto l
-    } else {
-      dst[i] = l + rhs[i];
-      carry = dst[i] < l;
-    }
-  }
-  return carry;
+  return digits::add(digits::of(dst), digits::of(dst), digits::of(rhs), 2 * count,
+                     digits::Digit(carry));
 }
 
 Word subtractWithBorrow(Word *dst, const Word *rhs, Word borrow, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    Word l = dst[i];
-    if (borrow) {
-      dst[i] = l - rhs[i] - 1;
-      borrow = dst[i] >= l;
-    } else {
-      dst[i] = l - rhs[i];
-      borrow = dst[i] > l;
-    }
-  }
-  return borrow;
+  return digits::subtract(digits::of(dst), digits::of(dst), digits::of(rhs), 2 * count,
+                          digits::Digit(borrow));
 }
 
 int multiplyWordAdd(Word *dst, const Word *src, Word multiplier, Word carry, uint32_t srcCount,
