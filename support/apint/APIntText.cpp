@@ -2,6 +2,8 @@
 
 #include "support/apint/APInt.h"
 
+#include "support/apint/Digits.h"
+
 #include <atomic>
 #include <cstring>
 
@@ -28,6 +30,18 @@ struct DigitPairs {
   }
 };
 constexpr DigitPairs kPairs;
+
+// "00" to "FF", for writing hexadecimal digits two at a time.
+struct HexPairs {
+  char text[512];
+  constexpr HexPairs() : text() {
+    for (int i = 0; i < 256; ++i) {
+      text[2 * i] = "0123456789ABCDEF"[i >> 4];
+      text[2 * i + 1] = "0123456789ABCDEF"[i & 15];
+    }
+  }
+};
+constexpr HexPairs kHexPairs;
 
 // Per radix: the largest power of it that fits 32 bits (the chunk that one short division step
 // yields) and 64 bits (the chunk that parsing gathers before one multiplication), the number of
@@ -191,8 +205,25 @@ char *writeWordsBackwards(const Word *w, uint32_t count, char *end, uint32_t rad
 char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t b, char *out) {
   const uint32_t bits = count * kWordBits - uint32_t(__builtin_clzll(w[count - 1]));
   const Word mask = (Word(1) << b) - 1;
+  if (b == 4) {
+    // Hexadecimal: the top word's significant digits, then two digits a byte from a table.
+    const uint32_t top = count - 1;
+    for (uint32_t j = (bits - top * kWordBits + 3) / 4; j-- > 0;)
+      *out++ = kDigits[(w[top] >> (4 * j)) & 15];
+    for (uint32_t i = top; i-- > 0;) {
+      const Word v = w[i];
+      for (uint32_t half = 2; half-- > 0;) {
+        const uint32_t h = uint32_t(v >> (32 * half));
+        for (uint32_t k = 4; k-- > 0;) {
+          std::memcpy(out, kHexPairs.text + 2 * ((h >> (8 * k)) & 0xff), 2);
+          out += 2;
+        }
+      }
+    }
+    return out;
+  }
   if (kWordBits % b == 0) {
-    // Radix 2, 4 and 16: no digit crosses a word, so each word is written on its own.
+    // Radix 2 and 4: no digit crosses a word, so each word is written on its own.
     const uint32_t top = count - 1;
     for (uint32_t j = (bits - top * kWordBits + b - 1) / b; j-- > 0;)
       *out++ = kDigits[(w[top] >> (j * b)) & mask];
@@ -539,6 +570,21 @@ inline uint32_t digitOf(char c) { return kDigitOf.value[uint8_t(c)]; }
 template <bool Decimal>
 void parseDigits(Word *w, uint32_t count, const char *s, uint32_t n, uint32_t radix) {
   if (n == 0) return;
+  if (!Decimal && isPowerOfTwoRadix(radix) && 32 % kRadix.info[radix].floorLog2 == 0) {
+    // Radix 2, 4 and 16: no digit crosses a 32-bit digit of the words, so each of those gathers
+    // its digits of the text with shifts by a constant, from the last digit up.
+    const uint32_t b = kRadix.info[radix].floorLog2, perDigit = 32 / b;
+    const uint32_t mask = radix - 1;
+    digits::Digit *d = digits::of(w);
+    for (uint32_t at = 0, end = n; end && at < 2 * count; ++at) {
+      const uint32_t start = end > perDigit ? end - perDigit : 0;
+      uint32_t v = 0;
+      for (uint32_t i = start; i < end; ++i) v = (v << b) | (digitOf(s[i]) & mask);
+      d[at] = v;
+      end = start;
+    }
+    return;
+  }
   if (!Decimal && isPowerOfTwoRadix(radix)) {
     // From the last digit up, filling one word at a time.
     const uint32_t b = kRadix.info[radix].floorLog2;
