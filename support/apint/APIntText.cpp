@@ -208,8 +208,12 @@ char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t b, char *out
   if (b == 4) {
     // Hexadecimal: the top word's significant digits, then two digits a byte from a table.
     const uint32_t top = count - 1;
-    for (uint32_t j = (bits - top * kWordBits + 3) / 4; j-- > 0;)
-      *out++ = kDigits[(w[top] >> (4 * j)) & 15];
+    // The top word's digits, by 32-bit halves: shifts of a 64-bit word by a variable amount cost
+    // several instructions on i686.
+    const uint32_t high = uint32_t(w[top] >> 32), low = uint32_t(w[top]);
+    uint32_t digitsLeft = (bits - top * kWordBits + 3) / 4;
+    for (; digitsLeft > 8; --digitsLeft) *out++ = kDigits[(high >> (4 * (digitsLeft - 9))) & 15];
+    for (; digitsLeft > 0; --digitsLeft) *out++ = kDigits[(low >> (4 * (digitsLeft - 1))) & 15];
     for (uint32_t i = top; i-- > 0;) {
       const Word v = w[i];
       for (uint32_t half = 2; half-- > 0;) {
