@@ -41,33 +41,7 @@ void shiftDigitsRight(Digit *to, const Digit *from, uint32_t n, uint32_t shift) 
   to[n - 1] = from[n - 1] >> shift;
 }
 
-// Division of a two-digit number by a normalised digit (top bit set) with a reciprocal computed
-// once (Möller and Granlund's division by an invariant integer): a hardware division of a 64-bit
-// number is slow, and a library call on i686.
-class DigitDivider {
-public:
-  explicit DigitDivider(Digit d) : d(d), inverse(Digit(~DoubleDigit(0) / d - (DoubleDigit(1) << 32))) {}
-
-  // (high·2^32 + low) / d, high < d; the remainder in `rem`.
-  Digit divide(Digit high, Digit low, Digit &rem) const {
-    DoubleDigit p = DoubleDigit(inverse) * high + ((DoubleDigit(high) << 32) | low);
-    Digit q = Digit(p >> 32) + 1;
-    Digit r = low - q * d;
-    if (r > Digit(p)) {
-      --q;
-      r += d;
-    }
-    if (r >= d) {
-      ++q;
-      r -= d;
-    }
-    rem = r;
-    return q;
-  }
-
-private:
-  Digit d, inverse;
-};
+using DigitDivider = digits::ReciprocalDivider<uint32_t, uint64_t>;
 
 // Quotient digit j of Knuth's algorithm D: u[j .. j + n] -= q·v for the largest q that leaves it
 // non-negative, found from the top three digits of u and the top two of v (normalised), which

@@ -250,26 +250,13 @@ char *writePowerOfTwoDigits(const Word *w, uint32_t count, uint32_t b, char *out
 __extension__ typedef unsigned __int128 Wide;
 
 // Decimal digits 19 at a time where a 128-bit product is one instruction. 10^19 has its top bit
-// set, so a division by it can go through a precomputed inverse instead of a division
-// instruction (Möller and Granlund's division by an invariant integer).
+// set, so a division by it can go through a precomputed reciprocal instead of a division
+// instruction.
 constexpr uint64_t kTenTo19 = 10000000000000000000ull;
-constexpr uint64_t kTenTo19Inverse = uint64_t(~Wide(0) / kTenTo19 - (Wide(1) << 64));
+constexpr digits::ReciprocalDivider<uint64_t, Wide> kByTenTo19(kTenTo19);
 
-// (high·2^64 + low) / 10^19, and the remainder in `rem`; high < 10^19.
 inline uint64_t divideByTenTo19(uint64_t high, uint64_t low, uint64_t &rem) {
-  Wide p = Wide(kTenTo19Inverse) * high + ((Wide(high) << 64) | low);
-  uint64_t q = uint64_t(p >> 64) + 1;
-  uint64_t r = low - q * kTenTo19;
-  if (r > uint64_t(p)) {
-    --q;
-    r += kTenTo19;
-  }
-  if (r >= kTenTo19) {
-    ++q;
-    r -= kTenTo19;
-  }
-  rem = r;
-  return q;
+  return kByTenTo19.divide(high, low, rem);
 }
 
 // Writes the decimal digits of the number in `n` words (the top one not 0; destroyed) backwards,

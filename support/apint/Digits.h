@@ -32,54 +32,48 @@ inline uint32_t significant(const Digit *a, uint32_t n) {
   return n;
 }
 
-// r = a + b + carry (n digits each, n >= 0, carry 0 or 1), returning the carry out; r may be a
-// or b. The carry goes from one digit to the next in the carry flag (four digits a round, so that
-// the loop's own arithmetic seldom has to save and restore it), with no branch on its value.
-inline Digit add(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit carry = 0) {
+// r = a ± b with a carry or borrow (0 or 1) in and out, where step is the add-with-carry or the
+// subtract-with-borrow of one digit. The carry goes from one digit to the next in the carry flag
+// (four digits a round, so that the loop's own arithmetic seldom has to save and restore it), with
+// no branch on its value.
+template <typename Step>
+inline Digit carryChain(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit carry,
+                        Step step) {
   unsigned char c = (unsigned char)carry;
   uint32_t i = 0;
-  // Four digits a round, so that the carry flag passes from one add to the next in most steps.
   for (; i + 4 <= n; i += 4) {
-    unsigned int s0, s1, s2, s3;
-    c = _addcarry_u32(c, a[i], b[i], &s0);
-    c = _addcarry_u32(c, a[i + 1], b[i + 1], &s1);
-    c = _addcarry_u32(c, a[i + 2], b[i + 2], &s2);
-    c = _addcarry_u32(c, a[i + 3], b[i + 3], &s3);
-    r[i] = s0;
-    r[i + 1] = s1;
-    r[i + 2] = s2;
-    r[i + 3] = s3;
+    unsigned int x0, x1, x2, x3;
+    c = step(c, a[i], b[i], &x0);
+    c = step(c, a[i + 1], b[i + 1], &x1);
+    c = step(c, a[i + 2], b[i + 2], &x2);
+    c = step(c, a[i + 3], b[i + 3], &x3);
+    r[i] = x0;
+    r[i + 1] = x1;
+    r[i + 2] = x2;
+    r[i + 3] = x3;
   }
   for (; i < n; ++i) {
-    unsigned int s0;
-    c = _addcarry_u32(c, a[i], b[i], &s0);
-    r[i] = s0;
+    unsigned int x0;
+    c = step(c, a[i], b[i], &x0);
+    r[i] = x0;
   }
   return c;
 }
 
+// r = a + b + carry (n digits each, n >= 0, carry 0 or 1), returning the carry out; r may be a
+// or b.
+inline Digit add(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit carry = 0) {
+  return carryChain(r, a, b, n, carry, [](unsigned char c, unsigned x, unsigned y, unsigned *out) {
+    return _addcarry_u32(c, x, y, out);
+  });
+}
+
 // r = a - b - borrow (borrow 0 or 1), returning the borrow out; r may be a or b.
-inline Digit subtract(Digit *r, const Digit *a, const Digit *b, uint32_t n,
-                      Digit borrow = 0) {
-  unsigned char c = (unsigned char)borrow;
-  uint32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    unsigned int d0, d1, d2, d3;
-    c = _subborrow_u32(c, a[i], b[i], &d0);
-    c = _subborrow_u32(c, a[i + 1], b[i + 1], &d1);
-    c = _subborrow_u32(c, a[i + 2], b[i + 2], &d2);
-    c = _subborrow_u32(c, a[i + 3], b[i + 3], &d3);
-    r[i] = d0;
-    r[i + 1] = d1;
-    r[i + 2] = d2;
-    r[i + 3] = d3;
-  }
-  for (; i < n; ++i) {
-    unsigned int d0;
-    c = _subborrow_u32(c, a[i], b[i], &d0);
-    r[i] = d0;
-  }
-  return c;
+inline Digit subtract(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit borrow = 0) {
+  return carryChain(r, a, b, n, borrow,
+                    [](unsigned char c, unsigned x, unsigned y, unsigned *out) {
+                      return _subborrow_u32(c, x, y, out);
+                    });
 }
 
 // r = a·m (n digits), returning the high digit; r may be a.
@@ -88,6 +82,37 @@ Digit multiplyDigit(Digit *r, const Digit *a, uint32_t n, Digit m);
 Digit addMultiple(Digit *r, const Digit *a, uint32_t n, Digit m);
 // r -= a·m, returning the digit borrowed beyond r[n - 1].
 Digit subtractMultiple(Digit *r, const Digit *a, uint32_t n, Digit m);
+
+// Division of a two-half number by a normalised divisor (its top bit set) through a reciprocal
+// computed once (Möller and Granlund's division by an invariant integer): a hardware division of
+// a double-width number is slow, where it is one instruction at all. Half is an unsigned type and
+// Full one of twice its width.
+template <typename Half, typename Full> class ReciprocalDivider {
+public:
+  constexpr explicit ReciprocalDivider(Half d)
+      : d(d), inverse(Half(~Full(0) / d - (Full(1) << kHalfBits))) {}
+
+  // (high·2^bits + low) / d, for high < d; the remainder in `rem`.
+  Half divide(Half high, Half low, Half &rem) const {
+    const Full p = Full(inverse) * high + ((Full(high) << kHalfBits) | low);
+    Half q = Half(p >> kHalfBits) + 1;
+    Half r = low - q * d;
+    if (r > Half(p)) {
+      --q;
+      r += d;
+    }
+    if (r >= d) {
+      ++q;
+      r -= d;
+    }
+    rem = r;
+    return q;
+  }
+
+private:
+  static constexpr unsigned kHalfBits = 8 * sizeof(Half);
+  Half d, inverse;
+};
 
 // Digits of working space that multiply and multiplyLow need for operands of up to n digits.
 uint32_t scratchFor(uint32_t n);
