@@ -3,6 +3,8 @@
 #include "support/apint/Digits.h"
 #include "support/apint/Scratch.h"
 
+#include <cstring>
+
 namespace vorn {
 
 namespace {
@@ -210,6 +212,15 @@ uint32_t APInt::popCount() const {
 
 // The top-down word scans below decide at the first differing word, which is where a comparison
 // of significant bit counts would lead as well.
+bool APInt::lessBelowTop(const Word *a, const Word *b, uint32_t count) {
+  // Values equal at the top are often equal throughout: the library's comparison of memory
+  // tells that fastest.
+  if (std::memcmp(a, b, size_t(count) * sizeof(Word)) == 0) return false;
+  for (uint32_t i = count; i-- > 0;)
+    if (a[i] != b[i]) return a[i] < b[i];
+  return false;
+}
+
 bool APInt::equalWords(const Word *a, const Word *b, uint32_t count) {
   for (uint32_t i = count; i-- > 0;)
     if (a[i] != b[i]) return false;

@@ -269,12 +269,12 @@ public:
     checkSameWidth(rhs, "APInt::unsignedLess");
     if (isInline()) return u.value < rhs.u.value;
     // From the top in the machine's own words: where the top ones differ, which random values'
-    // mostly do, that is one comparison.
+    // mostly do, that is one comparison; the rest is out of line.
     const NativeWord *a = reinterpret_cast<const NativeWord *>(wordPtr());
     const NativeWord *b = reinterpret_cast<const NativeWord *>(rhs.wordPtr());
-    for (uint32_t i = wordCount() * kNativePerWord; i-- > 0;)
-      if (a[i] != b[i]) return a[i] < b[i];
-    return false;
+    const uint32_t top = wordCount() * kNativePerWord - 1;
+    if (a[top] != b[top]) return a[top] < b[top];
+    return lessBelowTop(wordPtr(), rhs.wordPtr(), wordCount());
   }
   bool unsignedLessOrEqual(const APInt &rhs) const { return !rhs.unsignedLess(*this); }
   bool unsignedGreater(const APInt &rhs) const { return rhs.unsignedLess(*this); }
@@ -599,6 +599,8 @@ private:
   static bool equalWords(const Word *a, const Word *b, uint32_t count);
   static bool wordEquals(const Word *w, uint32_t count, Word value);
   static bool signedLessWords(const Word *a, const Word *b, uint32_t width);
+  // a < b for arrays of `count` words whose top machine words are equal.
+  static bool lessBelowTop(const Word *a, const Word *b, uint32_t count);
   static void addWords(Word *w, const Word *rhs, uint32_t width);
   static void subtractWords(Word *w, const Word *rhs, uint32_t width);
   static void multiplyWords(Word *w, uint32_t width, const Word *rhs);

@@ -45,6 +45,11 @@ public:
     caseIndex = index;
     a = gen.apint(w);
     b = gen.oneIn(6) ? a : gen.apint(w);
+    if (gen.oneIn(6)) {
+      // Equal but for one bit, mostly low: comparisons must look past equal top words.
+      b = a;
+      b.toggleBitAt(gen.oneIn(2) ? gen.below(w < 64 ? w : 64) : gen.below(w));
+    }
     n = gen.amount(w);
     toMpz(ma, a);
     toMpz(mb, b);
