@@ -246,13 +246,13 @@ bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
 
 void APInt::addWords(Word *w, const Word *rhs, uint32_t width) {
   const uint32_t n = wordsFor(width);
-  digits::add(digits::of(w), digits::of(w), digits::of(rhs), 2 * n);
+  digits::add(digits::of(w), digits::of(w), digits::of(rhs), digits::kDigitsPerWord * n);
   clearAboveWidth(w + (n - 1), width);
 }
 
 void APInt::subtractWords(Word *w, const Word *rhs, uint32_t width) {
   const uint32_t n = wordsFor(width);
-  digits::subtract(digits::of(w), digits::of(w), digits::of(rhs), 2 * n);
+  digits::subtract(digits::of(w), digits::of(w), digits::of(rhs), digits::kDigitsPerWord * n);
   clearAboveWidth(w + (n - 1), width);
 }
 
@@ -308,24 +308,61 @@ Word *APInt::negatedWords(const Word *a, uint32_t width) {
   return r;
 }
 
+namespace {
+
+// Values of up to this many digits multiply in multiplySmall.
+constexpr uint32_t kSmallDigits = 8;
+
+// w (n <= kSmallDigits digits, an of them significant) = w·b modulo the digits' range, for b of
+// bn significant digits, or b = w when b is null: one row per digit of b in one loop nest, with
+// no call and no scratch but a few digits on the stack.
+void multiplySmall(Word *w, uint32_t n, uint32_t an, const digits::Digit *b, uint32_t bn) {
+  digits::DigitValue a[kSmallDigits], r[kSmallDigits] = {};
+  const digits::Digit *wd = digits::of(w);
+  for (uint32_t i = 0; i < an; ++i) a[i] = wd[i];
+  if (!b) b = a;
+  for (uint32_t j = 0; j < bn; ++j) {
+    const digits::DoubleDigit m = b[j];
+    const uint32_t len = an < n - j ? an : n - j;
+    digits::DigitValue carry = 0;
+    for (uint32_t i = 0; i < len; ++i) {
+      const digits::DoubleDigit p = a[i] * m + r[i + j] + carry;
+      r[i + j] = digits::DigitValue(p);
+      carry = digits::DigitValue(p >> digits::kDigitBits);
+    }
+    if (j + len < n) r[j + len] = carry;
+  }
+  digits::Digit *out = digits::of(w);
+  for (uint32_t i = 0; i < n; ++i) out[i] = r[i];
+}
+
+} // namespace
+
 // Only the significant digits take part, so small values in wide types multiply quickly; and
 // only the product's digits below the width are computed.
 void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
-  const uint32_t n = 2 * wordsFor(width);
+  const uint32_t count = wordsFor(width), n = digits::kDigitsPerWord * count;
   const uint32_t an = digits::significant(digits::of(w), n);
   if (an == 0) return;
   const uint32_t bn = digits::significant(digits::of(rhs), n);
   if (bn == 0) {
-    words::assignWord(w, 0, n / 2);
+    words::assignWord(w, 0, count);
     return;
   }
-  // The product is built in w from a copy of it (which is also rhs when squaring).
-  Scratch<uint32_t, 1728> scratch(n + digits::scratchFor(n));
+  if (n <= kSmallDigits) {
+    multiplySmall(w, n, an, rhs == w ? nullptr : digits::of(rhs), bn);
+    clearAboveWidth(w + (count - 1), width);
+    return;
+  }
+  // The product is built in w from a copy of it (which is also rhs when squaring); up to 4096
+  // bits, on the stack.
+  constexpr uint32_t kStackDigits = 13 * 64 * digits::kDigitsPerWord + 64;
+  Scratch<digits::DigitValue, kStackDigits> scratch(n + digits::scratchFor(n));
   digits::Digit *a = scratch.data();
   for (uint32_t i = 0; i < n; ++i) a[i] = digits::of(w)[i];
   const digits::Digit *b = rhs == w ? a : digits::of(rhs);
   digits::multiplyModulo(digits::of(w), a, an, b, bn, n, a + n);
-  clearAboveWidth(w + (n / 2 - 1), width);
+  clearAboveWidth(w + (count - 1), width);
 }
 
 // --- Shifts and rotations -----------------------------------------------------------------------

@@ -440,10 +440,10 @@ public:
   // --- Division (same widths, non-zero divisor) -------------------------------------------------
 
   // The engine under the divisions: divides the low lhsWords words of `lhs` by the low rhsWords
-  // words of `rhs` (not zero), digit by digit in base 2^32. Needs 1 <= rhsWords <= lhsWords and
-  // each count within its value's words; the widths may differ. A quotient gets lhs's width, a
-  // remainder rhs's; an output of another width is re-made. Either output may be null, and may
-  // be one of the operands.
+  // words of `rhs` (not zero), digit by digit (Knuth's algorithm D). Needs 1 <= rhsWords <=
+  // lhsWords and each count within its value's words; the widths may differ. A quotient gets
+  // lhs's width, a remainder rhs's; an output of another width is re-made. Either output may be
+  // null, and may be one of the operands.
   static void longDivide(const APInt &lhs, uint32_t lhsWords, const APInt &rhs, uint32_t rhsWords,
                          APInt *quotient, APInt *remainder);
   // The unsigned quotient, rounded down, and the unsigned remainder.

@@ -13,35 +13,38 @@ namespace {
 
 using digits::Digit;
 using digits::DoubleDigit;
+using digits::kDigitBits;
 
 // Digits of working space kept on the stack: the dividend, divisor and quotient of a division of
 // up to 4096 bits.
-constexpr uint32_t kStackDigits = 400;
+constexpr uint32_t kStackDigits = 200 * digits::kDigitsPerWord;
 
-// Shifts the n digits at `from` left by `shift` (< 32) bits into `to`, returning the bits
+// Shifts the n digits at `from` left by `shift` (below the digit's bits) bits into `to`, returning the bits
 // shifted out; `to` may be `from`.
 Digit shiftDigitsLeft(Digit *to, const Digit *from, uint32_t n, uint32_t shift) {
   if (shift == 0) {
     for (uint32_t i = n; i-- > 0;) to[i] = from[i];
     return 0;
   }
-  Digit out = from[n - 1] >> (32 - shift);
-  for (uint32_t i = n - 1; i > 0; --i) to[i] = (from[i] << shift) | (from[i - 1] >> (32 - shift));
+  Digit out = from[n - 1] >> (kDigitBits - shift);
+  for (uint32_t i = n - 1; i > 0; --i)
+    to[i] = (from[i] << shift) | (from[i - 1] >> (kDigitBits - shift));
   to[0] = from[0] << shift;
   return out;
 }
 
-// The n digits at `from` shifted right by `shift` (< 32) bits into `to`.
+// The n digits at `from` shifted right by `shift` (below the digit's bits) bits into `to`.
 void shiftDigitsRight(Digit *to, const Digit *from, uint32_t n, uint32_t shift) {
   if (shift == 0) {
     for (uint32_t i = 0; i < n; ++i) to[i] = from[i];
     return;
   }
-  for (uint32_t i = 0; i + 1 < n; ++i) to[i] = (from[i] >> shift) | (from[i + 1] << (32 - shift));
+  for (uint32_t i = 0; i + 1 < n; ++i)
+    to[i] = (from[i] >> shift) | (from[i + 1] << (kDigitBits - shift));
   to[n - 1] = from[n - 1] >> shift;
 }
 
-using DigitDivider = digits::ReciprocalDivider<uint32_t, uint64_t>;
+using DigitDivider = digits::ReciprocalDivider<digits::DigitValue, DoubleDigit>;
 
 // Quotient digit j of Knuth's algorithm D: u[j .. j + n] -= q·v for the largest q that leaves it
 // non-negative, found from the top three digits of u and the top two of v (normalised), which
@@ -50,9 +53,10 @@ Digit divideStep(Digit *u, const Digit *v, uint32_t n, const DigitDivider &top) 
   const Digit vTop = v[n - 1], vNext = v[n - 2];
   const Digit high = u[n], low = u[n - 1];
   Digit q, r;
-  bool rFits = true; // r < 2^32: the test against vNext is needed
+  bool rFits = true; // r fits a digit: the test against vNext is needed
   if (high >= vTop) {
-    // high == vTop: the estimate is capped at 2^32 - 1, and r = low + vTop may not fit a digit.
+    // high == vTop: the estimate is capped at the largest digit, and r = low + vTop may not fit
+    // a digit.
     q = ~Digit(0);
     r = low + vTop;
     rFits = r >= low;
@@ -60,7 +64,7 @@ Digit divideStep(Digit *u, const Digit *v, uint32_t n, const DigitDivider &top) 
     q = top.divide(high, low, r);
   }
   // At most twice, and only while r fits a digit.
-  while (rFits && DoubleDigit(q) * vNext > ((DoubleDigit(r) << 32) | u[n - 2])) {
+  while (rFits && DoubleDigit(q) * vNext > ((DoubleDigit(r) << kDigitBits) | u[n - 2])) {
     --q;
     Digit before = r;
     r += vTop;
@@ -82,7 +86,7 @@ Digit divideStep(Digit *u, const Digit *v, uint32_t n, const DigitDivider &top) 
 void divideDigits(Digit *u, Digit *v, Digit *q, Digit *r, uint32_t m, uint32_t n) {
   // Normalise so that the divisor's top digit has its top bit set: then each estimate is at most
   // two too large before its correction, and at most one after it.
-  const uint32_t shift = uint32_t(__builtin_clz(v[n - 1]));
+  const uint32_t shift = digits::leadingZeros(v[n - 1]);
   shiftDigitsLeft(v, v, n, shift);
   u[m + n] = shiftDigitsLeft(u, u, m + n, shift);
   const DigitDivider top(v[n - 1]);
@@ -90,18 +94,12 @@ void divideDigits(Digit *u, Digit *v, Digit *q, Digit *r, uint32_t m, uint32_t n
   if (r) shiftDigitsRight(r, u, n, shift);
 }
 
-// Short division by one digit d: q (n digits) = u / d; returns the remainder.
+// Short division by one digit d: q (n digits) = u / d; returns the remainder. One machine division
+// a digit: short divisions are short, where a reciprocal would not repay its own division.
 Digit divideByDigit(Digit *q, const Digit *u, uint32_t n, Digit d) {
-  const uint32_t shift = uint32_t(__builtin_clz(d));
-  const DigitDivider divider(d << shift);
-  // Divides u·2^shift by d·2^shift digit by digit; the remainder comes back shifted.
-  Digit rem = shift ? u[n - 1] >> (32 - shift) : 0;
-  for (uint32_t i = n; i-- > 0;) {
-    Digit low = u[i] << shift;
-    if (shift && i) low |= u[i - 1] >> (32 - shift);
-    q[i] = divider.divide(rem, low, rem);
-  }
-  return rem >> shift;
+  digits::DigitValue rem = 0;
+  for (uint32_t i = n; i-- > 0;) q[i] = digits::divideWide(rem, u[i], d, rem);
+  return rem;
 }
 
 } // namespace
@@ -117,7 +115,8 @@ void APInt::longDivide(const APInt &lhs, uint32_t lhsWords, const APInt &rhs, ui
              "quotient and remainder are the same value");
   // Read before any output is touched: an output may be one of the operands.
   const uint32_t lhsWidth = lhs.bitWidth, rhsWidth = rhs.bitWidth;
-  const uint32_t qDigits = 2 * lhsWords, rDigits = 2 * rhsWords;
+  const uint32_t qDigits = digits::kDigitsPerWord * lhsWords;
+  const uint32_t rDigits = digits::kDigitsPerWord * rhsWords;
   // Leading zero digits take no part. The dividend keeps at least n digits, so that one with
   // fewer significant digits than the divisor still divides (to 0).
   const uint32_t n = digits::significant(digits::of(rhs.wordData()), rDigits);
@@ -125,7 +124,7 @@ void APInt::longDivide(const APInt &lhs, uint32_t lhsWords, const APInt &rhs, ui
   if (un < n) un = n;
 
   // U (un + 1 digits), V (n), Q (qDigits) and R (rDigits).
-  Scratch<uint32_t, kStackDigits> scratch(un + 1 + n + qDigits + rDigits);
+  Scratch<digits::DigitValue, kStackDigits> scratch(un + 1 + n + qDigits + rDigits);
   Digit *U = scratch.data(), *V = U + un + 1, *Q = V + n, *R = Q + qDigits;
   for (uint32_t i = 0; i < un; ++i) U[i] = digits::of(lhs.wordData())[i];
   U[un] = 0;

@@ -31,6 +31,10 @@ struct DigitPairs {
 };
 constexpr DigitPairs kPairs;
 
+// A word's 32-bit halves, low half first (the targets are little-endian), as which the power-of-two
+// radixes read the words they fill.
+typedef uint32_t __attribute__((__may_alias__)) HalfWord;
+
 // "00" to "FF", for writing hexadecimal digits two at a time.
 struct HexPairs {
   char text[512];
@@ -566,7 +570,7 @@ void parseDigits(Word *w, uint32_t count, const char *s, uint32_t n, uint32_t ra
     // its digits of the text with shifts by a constant, from the last digit up.
     const uint32_t b = kRadix.info[radix].floorLog2, perDigit = 32 / b;
     const uint32_t mask = radix - 1;
-    digits::Digit *d = digits::of(w);
+    HalfWord *d = reinterpret_cast<HalfWord *>(w);
     for (uint32_t at = 0, end = n; end && at < 2 * count; ++at) {
       const uint32_t start = end > perDigit ? end - perDigit : 0;
       uint32_t v = 0;

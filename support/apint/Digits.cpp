@@ -90,7 +90,7 @@ Digit multiplyDigit(Digit *r, const Digit *a, uint32_t n, Digit m) {
   for (uint32_t i = 0; i < n; ++i) {
     DoubleDigit p = DoubleDigit(a[i]) * m + carry;
     r[i] = Digit(p);
-    carry = Digit(p >> 32);
+    carry = Digit(p >> kDigitBits);
   }
   return carry;
 }
@@ -99,10 +99,10 @@ Digit addMultiple(Digit *r, const Digit *a, uint32_t n, Digit m) {
   Digit carry = 0;
 #pragma GCC unroll 4
   for (uint32_t i = 0; i < n; ++i) {
-    // At most (2^32 - 1)^2 + 2·(2^32 - 1) = 2^64 - 1: no overflow.
+    // At most (B - 1)^2 + 2·(B - 1) = B^2 - 1: no overflow.
     DoubleDigit p = DoubleDigit(a[i]) * m + r[i] + carry;
     r[i] = Digit(p);
-    carry = Digit(p >> 32);
+    carry = Digit(p >> kDigitBits);
   }
   return carry;
 }
@@ -114,7 +114,7 @@ Digit subtractMultiple(Digit *r, const Digit *a, uint32_t n, Digit m) {
     DoubleDigit p = DoubleDigit(a[i]) * m + borrow;
     Digit low = Digit(p), old = r[i];
     r[i] = old - low;
-    borrow = Digit(p >> 32) + (old < low);
+    borrow = Digit(p >> kDigitBits) + (old < low);
   }
   return borrow;
 }

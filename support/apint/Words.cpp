@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint32_t kNone = ~uint32_t(0);
 // Digits of working space kept on the stack: a multiplication of up to 4096 bits needs no more.
-constexpr uint32_t kStackDigits = 1600;
+constexpr uint32_t kStackDigits = 12 * 64 * digits::kDigitsPerWord + 64;
 
 // The low n bits set, for 1 <= n <= 64.
 inline Word lowMask(uint32_t n) { return ~Word(0) >> (64 - n); }
@@ -102,17 +102,16 @@ void extractBits(Word *dst, uint32_t dstCount, const Word *src, uint32_t srcBits
   for (uint32_t i = dstParts; i < dstCount; ++i) dst[i] = 0;
 }
 
-// The carries and borrows run through the 32-bit digits: a digit plus a digit plus a carry fits the
-// 64-bit type, so each step is an add with carry on every target, with no branch on the carry
-// (whose value is as random as the numbers).
+// The carries and borrows run through the digit kernels' carry chain: an add with carry per
+// digit, with no branch on the carry (whose value is as random as the numbers).
 Word addWithCarry(Word *dst, const Word *rhs, Word carry, uint32_t count) {
-  return digits::add(digits::of(dst), digits::of(dst), digits::of(rhs), 2 * count,
-                     digits::Digit(carry));
+  return digits::add(digits::of(dst), digits::of(dst), digits::of(rhs),
+                     digits::kDigitsPerWord * count, digits::Digit(carry));
 }
 
 Word subtractWithBorrow(Word *dst, const Word *rhs, Word borrow, uint32_t count) {
-  return digits::subtract(digits::of(dst), digits::of(dst), digits::of(rhs), 2 * count,
-                          digits::Digit(borrow));
+  return digits::subtract(digits::of(dst), digits::of(dst), digits::of(rhs),
+                          digits::kDigitsPerWord * count, digits::Digit(borrow));
 }
 
 int multiplyWordAdd(Word *dst, const Word *src, Word multiplier, Word carry, uint32_t srcCount,
@@ -156,14 +155,14 @@ int multiplyTruncated(Word *dst, const Word *lhs, const Word *rhs, uint32_t coun
   VORN_CHECK(!overlaps(dst, count, lhs, count) && !overlaps(dst, count, rhs, count),
              "words::multiplyTruncated", "destination overlaps a source");
   if (count == 0) return 0;
-  const uint32_t n = 2 * count;
+  const uint32_t n = digits::kDigitsPerWord * count;
   const uint32_t an = digits::significant(digits::of(lhs), n);
   const uint32_t bn = digits::significant(digits::of(rhs), n);
   if (an == 0 || bn == 0) {
     assignWord(dst, 0, count);
     return 0;
   }
-  Scratch<uint32_t, kStackDigits> scratch(digits::scratchFor(n));
+  Scratch<digits::DigitValue, kStackDigits> scratch(digits::scratchFor(n));
   return digits::multiplyModulo(digits::of(dst), digits::of(lhs), an, digits::of(rhs), bn, n,
                                 scratch.data());
 }
@@ -174,20 +173,20 @@ uint32_t multiplyFull(Word *dst, const Word *lhs, const Word *rhs, uint32_t lhsC
   VORN_CHECK(total >= 1, "words::multiplyFull", "both counts are zero");
   VORN_CHECK(!overlaps(dst, total, lhs, lhsCount) && !overlaps(dst, total, rhs, rhsCount),
              "words::multiplyFull", "destination overlaps a source");
-  uint32_t an = digits::significant(digits::of(lhs), 2 * lhsCount);
-  uint32_t bn = digits::significant(digits::of(rhs), 2 * rhsCount);
+  uint32_t an = digits::significant(digits::of(lhs), digits::kDigitsPerWord * lhsCount);
+  uint32_t bn = digits::significant(digits::of(rhs), digits::kDigitsPerWord * rhsCount);
   if (an < bn) {
     std::swap(lhs, rhs);
     std::swap(an, bn);
   }
   uint32_t done = 0;
   if (bn) {
-    Scratch<uint32_t, kStackDigits> scratch(digits::scratchFor(bn));
+    Scratch<digits::DigitValue, kStackDigits> scratch(digits::scratchFor(bn));
     digits::multiply(digits::of(dst), digits::of(lhs), an, digits::of(rhs), bn, scratch.data());
     done = an + bn;
   }
   digits::Digit *d = digits::of(dst);
-  for (uint32_t i = done; i < 2 * total; ++i) d[i] = 0;
+  for (uint32_t i = done; i < digits::kDigitsPerWord * total; ++i) d[i] = 0;
   return dst[total - 1] ? total : total - 1;
 }
 

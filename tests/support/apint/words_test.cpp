@@ -185,7 +185,8 @@ TEST_F(WordsTest, MultiplyWordAddAgainstGmp) {
 // both methods, the odd halves and the unbalanced pieces are reached.
 uint32_t multiplySize(Generator &g, uint32_t smallBelow) {
   if (g.oneIn(2)) return g.below(smallBelow);
-  const uint32_t threshold = (vorn::digits::kKaratsubaThreshold + 1) / 2;
+  const uint32_t threshold = (vorn::digits::kKaratsubaThreshold + vorn::digits::kDigitsPerWord - 1) /
+                             vorn::digits::kDigitsPerWord;
   return (threshold << g.below(3)) + g.below(5) - 2;
 }
 
