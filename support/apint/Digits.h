@@ -37,25 +37,16 @@ inline uint32_t leadingZeros(DigitValue d) {
   return uint32_t(kDigitBits == 64 ? __builtin_clzll(d) : __builtin_clz(uint32_t(d)));
 }
 
-// One digit's add with carry and subtract with borrow: the carry in and out is 0 or 1.
-inline unsigned char addStep(unsigned char c, DigitValue x, DigitValue y, DigitValue *out) {
+// One digit's add with carry (or, when Subtract, subtract with borrow): the carry in and out is 0
+// or 1.
+template <bool Subtract>
+inline unsigned char carryStep(unsigned char c, DigitValue x, DigitValue y, DigitValue *out) {
 #ifdef __SIZEOF_INT128__
   unsigned long long r;
-  c = _addcarry_u64(c, x, y, &r);
+  c = Subtract ? _subborrow_u64(c, x, y, &r) : _addcarry_u64(c, x, y, &r);
 #else
   unsigned int r;
-  c = _addcarry_u32(c, x, y, &r);
-#endif
-  *out = r;
-  return c;
-}
-inline unsigned char subtractStep(unsigned char c, DigitValue x, DigitValue y, DigitValue *out) {
-#ifdef __SIZEOF_INT128__
-  unsigned long long r;
-  c = _subborrow_u64(c, x, y, &r);
-#else
-  unsigned int r;
-  c = _subborrow_u32(c, x, y, &r);
+  c = Subtract ? _subborrow_u32(c, x, y, &r) : _addcarry_u32(c, x, y, &r);
 #endif
   *out = r;
   return c;
@@ -101,12 +92,12 @@ inline Digit carryChain(Digit *r, const Digit *a, const Digit *b, uint32_t n, Di
 // r = a + b + carry (n digits each, n >= 0, carry 0 or 1), returning the carry out; r may be a
 // or b.
 inline Digit add(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit carry = 0) {
-  return carryChain(r, a, b, n, carry, addStep);
+  return carryChain(r, a, b, n, carry, carryStep<false>);
 }
 
 // r = a - b - borrow (borrow 0 or 1), returning the borrow out; r may be a or b.
 inline Digit subtract(Digit *r, const Digit *a, const Digit *b, uint32_t n, Digit borrow = 0) {
-  return carryChain(r, a, b, n, borrow, subtractStep);
+  return carryChain(r, a, b, n, borrow, carryStep<true>);
 }
 
 // r = a·m (n digits), returning the high digit; r may be a.
