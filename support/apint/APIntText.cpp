@@ -97,21 +97,6 @@ constexpr uint32_t kParseBasecaseDigits = 600;
 // The words of the stack storage of the digit loops: 4224 bits, past the widest common values.
 constexpr uint32_t kStackWords = 66;
 
-// (high·2^32 + low) / d, and the remainder in `rem`; high < d, so the quotient fits 32 bits.
-inline uint32_t divideStep(uint32_t high, uint32_t low, uint32_t d, uint32_t &rem) {
-#if defined(__i386__)
-  // The C division of a 64-bit number is a library call on i386; the instruction does it at
-  // once when the quotient fits.
-  uint32_t q;
-  __asm__("divl %4" : "=a"(q), "=d"(rem) : "0"(low), "1"(high), "rm"(d));
-  return q;
-#else
-  uint64_t n = (uint64_t(high) << 32) | low;
-  rem = uint32_t(n % d);
-  return uint32_t(n / d);
-#endif
-}
-
 // Writes the `count` digits of the chunk `c` (< base32) backwards, ending at `end`, with leading
 // zeros; returns the new start.
 template <bool Decimal>
@@ -170,10 +155,10 @@ char *writeDigitsBackwards(uint32_t *d, uint32_t n, char *end, uint32_t radix) {
   while (n > 4) {
     uint32_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
     for (uint32_t i = n; i-- > 0;) {
-      uint32_t q = divideStep(r0, d[i], base, r0);
-      q = divideStep(r1, q, base, r1);
-      q = divideStep(r2, q, base, r2);
-      d[i] = divideStep(r3, q, base, r3);
+      uint32_t q = digits::divideWide(r0, d[i], base, r0);
+      q = digits::divideWide(r1, q, base, r1);
+      q = digits::divideWide(r2, q, base, r2);
+      d[i] = digits::divideWide(r3, q, base, r3);
     }
     while (d[n - 1] == 0) --n;
     end = writeFullChunk<Decimal>(r0, end, radix, count);
@@ -183,7 +168,7 @@ char *writeDigitsBackwards(uint32_t *d, uint32_t n, char *end, uint32_t radix) {
   }
   while (n > 1 || d[0] >= base) {
     uint32_t rem = 0;
-    for (uint32_t i = n; i-- > 0;) d[i] = divideStep(rem, d[i], base, rem);
+    for (uint32_t i = n; i-- > 0;) d[i] = digits::divideWide(rem, d[i], base, rem);
     // The quotient of a number of two digits or more by a one-digit base is not 0.
     if (d[n - 1] == 0) --n;
     end = writeFullChunk<Decimal>(rem, end, radix, count);
