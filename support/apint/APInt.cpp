@@ -40,7 +40,7 @@ APInt::APInt(uint32_t width, WordView src) : bitWidth(width) {
   maskTopWord();
 }
 
-Word *APInt::wideWords(uint32_t width, Word value, bool isSigned) {
+Word *APInt::wideWords(uint32_t width, Word value, bool isSigned) noexcept {
   uint32_t n = wordsFor(width);
   Word *w = new Word[n];
   w[0] = value;
@@ -50,13 +50,13 @@ Word *APInt::wideWords(uint32_t width, Word value, bool isSigned) {
   return w;
 }
 
-Word *APInt::duplicateWords(const Word *src, uint32_t count) {
+Word *APInt::duplicateWords(const Word *src, uint32_t count) noexcept {
   Word *copy = new Word[count];
   words::copy(copy, src, count);
   return copy;
 }
 
-APInt &APInt::assignSlow(const APInt &rhs) {
+APInt &APInt::assignSlow(const APInt &rhs) noexcept {
   if (this == &rhs) return *this;
   if (rhs.isInline()) {
     // This one is wide (both inline is handled in the header).
@@ -73,7 +73,7 @@ APInt &APInt::assignSlow(const APInt &rhs) {
   return *this;
 }
 
-void APInt::makeZeroOfWidth(APInt &out, uint32_t width) {
+void APInt::makeZeroOfWidth(APInt &out, uint32_t width) noexcept {
   if (out.bitWidth == width) {
     if (out.isInline())
       out.u.value = 0;
@@ -152,7 +152,7 @@ APInt APInt::operator^(const APInt &rhs) const {
   return r;
 }
 
-uint32_t APInt::leadingZerosOf(const Word *w, uint32_t width) {
+uint32_t APInt::leadingZerosOf(const Word *w, uint32_t width) noexcept {
   uint32_t n = wordsFor(width);
   uint32_t topBits = width % kWordBits ? width % kWordBits : kWordBits;
   Word top = w[n - 1] & lowMask(topBits);
@@ -212,7 +212,7 @@ uint32_t APInt::popCount() const {
 
 // The top-down word scans below decide at the first differing word, which is where a comparison
 // of significant bit counts would lead as well.
-bool APInt::lessBelowTop(const Word *a, const Word *b, uint32_t count) {
+bool APInt::lessBelowTop(const Word *a, const Word *b, uint32_t count) noexcept {
   // Values equal at the top are often equal throughout: the library's comparison of memory
   // tells that fastest.
   if (std::memcmp(a, b, size_t(count) * sizeof(Word)) == 0) return false;
@@ -221,13 +221,13 @@ bool APInt::lessBelowTop(const Word *a, const Word *b, uint32_t count) {
   return false;
 }
 
-bool APInt::equalWords(const Word *a, const Word *b, uint32_t count) {
+bool APInt::equalWords(const Word *a, const Word *b, uint32_t count) noexcept {
   for (uint32_t i = count; i-- > 0;)
     if (a[i] != b[i]) return false;
   return true;
 }
 
-bool APInt::wordEquals(const Word *w, uint32_t count, Word value) {
+bool APInt::wordEquals(const Word *w, uint32_t count, Word value) noexcept {
   for (uint32_t i = count; i-- > 1;)
     if (w[i]) return false;
   return w[0] == value;
@@ -235,7 +235,7 @@ bool APInt::wordEquals(const Word *w, uint32_t count, Word value) {
 
 // Values of the same sign order alike read as signed or unsigned; of different signs, the
 // negative one is the smaller. So no magnitudes need to be made.
-bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
+bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) noexcept {
   uint32_t top = (width - 1) / kWordBits, bit = (width - 1) % kWordBits;
   bool aNegative = (a[top] >> bit) & 1, bNegative = (b[top] >> bit) & 1;
   if (aNegative != bNegative) return aNegative;
@@ -244,19 +244,19 @@ bool APInt::signedLessWords(const Word *a, const Word *b, uint32_t width) {
 
 // --- Arithmetic ---------------------------------------------------------------------------------
 
-void APInt::addWords(Word *w, const Word *rhs, uint32_t width) {
+void APInt::addWords(Word *w, const Word *rhs, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   digits::add(digits::of(w), digits::of(w), digits::of(rhs), digits::kDigitsPerWord * n);
   clearAboveWidth(w + (n - 1), width);
 }
 
-void APInt::subtractWords(Word *w, const Word *rhs, uint32_t width) {
+void APInt::subtractWords(Word *w, const Word *rhs, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   digits::subtract(digits::of(w), digits::of(w), digits::of(rhs), digits::kDigitsPerWord * n);
   clearAboveWidth(w + (n - 1), width);
 }
 
-void APInt::stepWords(Word *w, uint32_t width, bool up) {
+void APInt::stepWords(Word *w, uint32_t width, bool up) noexcept {
   const uint32_t n = wordsFor(width);
   if (up)
     words::increment(w, n);
@@ -265,7 +265,7 @@ void APInt::stepWords(Word *w, uint32_t width, bool up) {
   clearAboveWidth(w + (n - 1), width);
 }
 
-void APInt::bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op) {
+void APInt::bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op) noexcept {
   if (op == '&')
     words::andInPlace(w, rhs, count);
   else if (op == '|')
@@ -274,7 +274,7 @@ void APInt::bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op) {
     words::xorInPlace(w, rhs, count);
 }
 
-Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) {
+Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
   Word carry = 0;
@@ -287,7 +287,7 @@ Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) {
   return r;
 }
 
-Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) {
+Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
   Word borrow = 0;
@@ -300,7 +300,7 @@ Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) {
   return r;
 }
 
-Word *APInt::negatedWords(const Word *a, uint32_t width) {
+Word *APInt::negatedWords(const Word *a, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   Word *r = duplicateWords(a, n);
   words::negate(r, n);
@@ -340,7 +340,7 @@ void multiplySmall(Word *w, uint32_t n, uint32_t an, const digits::Digit *b, uin
 
 // Only the significant digits take part, so small values in wide types multiply quickly; and
 // only the product's digits below the width are computed.
-void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
+void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) noexcept {
   const uint32_t count = wordsFor(width), n = digits::kDigitsPerWord * count;
   const uint32_t an = digits::significant(digits::of(w), n);
   if (an == 0) return;
@@ -367,7 +367,7 @@ void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) {
 
 // --- Shifts and rotations -----------------------------------------------------------------------
 
-void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
+void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) noexcept {
   uint32_t count = wordsFor(width);
   if (n >= width) {
     words::assignWord(w, 0, count);
@@ -387,7 +387,7 @@ void APInt::shiftLeftWords(Word *w, uint32_t width, uint32_t n) {
   clearAboveWidth(w + (count - 1), width);
 }
 
-Word *APInt::shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left) {
+Word *APInt::shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left) noexcept {
   const uint32_t count = wordsFor(width);
   Word *r = duplicateWords(a, count);
   if (left)

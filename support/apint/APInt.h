@@ -13,6 +13,13 @@
 #include <cstdint>
 #include <string>
 
+// The out-of-line halves of APInt's inline operations, declared noexcept as well. This library is
+// built without exceptions and ends the process when memory runs out, so they cannot throw, and
+// saying so spares a loop of inline operations the landing pad that kept its values in memory.
+// They bind inside whatever links this static library (hidden), so a call needs no PIC register
+// on i686 and a loop around one has that register for its values.
+#define VORN_APINT_WIDE_PATH __attribute__((visibility("hidden")))
+
 namespace vorn {
 
 class NodeProfile;
@@ -585,36 +592,42 @@ private:
   }
   uint32_t amountOf(const APInt &n) const { return uint32_t(n.valueOrLimit(bitWidth)); }
   // Gives `out` the width `width`, all zero, reusing its array when the width already matches.
-  static void makeZeroOfWidth(APInt &out, uint32_t width);
+  VORN_APINT_WIDE_PATH static void makeZeroOfWidth(APInt &out, uint32_t width) noexcept;
 
   // A new array for `value` at `width` (> 64), sign-extended from bit 63 when `isSigned`.
-  static Word *wideWords(uint32_t width, Word value, bool isSigned);
+  VORN_APINT_WIDE_PATH static Word *wideWords(uint32_t width, Word value, bool isSigned) noexcept;
   // A new array holding a copy of `count` words.
-  static Word *duplicateWords(const Word *src, uint32_t count);
-  APInt &assignSlow(const APInt &rhs);
+  VORN_APINT_WIDE_PATH static Word *duplicateWords(const Word *src, uint32_t count) noexcept;
+  VORN_APINT_WIDE_PATH APInt &assignSlow(const APInt &rhs) noexcept;
   // The wide paths of the inline operations take words, not values, so that a value whose
   // operations are all inline never has its address taken and can live in registers. Those that
   // change a value keep its bits above the width 0.
-  static uint32_t leadingZerosOf(const Word *w, uint32_t width);
-  static bool equalWords(const Word *a, const Word *b, uint32_t count);
-  static bool wordEquals(const Word *w, uint32_t count, Word value);
-  static bool signedLessWords(const Word *a, const Word *b, uint32_t width);
+  VORN_APINT_WIDE_PATH static uint32_t leadingZerosOf(const Word *w, uint32_t width) noexcept;
+  VORN_APINT_WIDE_PATH static bool equalWords(const Word *a, const Word *b,
+                                              uint32_t count) noexcept;
+  VORN_APINT_WIDE_PATH static bool wordEquals(const Word *w, uint32_t count, Word value) noexcept;
+  VORN_APINT_WIDE_PATH static bool signedLessWords(const Word *a, const Word *b,
+                                                   uint32_t width) noexcept;
   // a < b for arrays of `count` words whose top machine words are equal.
-  static bool lessBelowTop(const Word *a, const Word *b, uint32_t count);
-  static void addWords(Word *w, const Word *rhs, uint32_t width);
-  static void subtractWords(Word *w, const Word *rhs, uint32_t width);
-  static void multiplyWords(Word *w, uint32_t width, const Word *rhs);
-  static void shiftLeftWords(Word *w, uint32_t width, uint32_t n);
-  static void stepWords(Word *w, uint32_t width, bool up);
+  VORN_APINT_WIDE_PATH static bool lessBelowTop(const Word *a, const Word *b,
+                                                uint32_t count) noexcept;
+  VORN_APINT_WIDE_PATH static void addWords(Word *w, const Word *rhs, uint32_t width) noexcept;
+  VORN_APINT_WIDE_PATH static void subtractWords(Word *w, const Word *rhs, uint32_t width) noexcept;
+  VORN_APINT_WIDE_PATH static void multiplyWords(Word *w, uint32_t width, const Word *rhs) noexcept;
+  VORN_APINT_WIDE_PATH static void shiftLeftWords(Word *w, uint32_t width, uint32_t n) noexcept;
+  VORN_APINT_WIDE_PATH static void stepWords(Word *w, uint32_t width, bool up) noexcept;
   // op is '&', '|' or '^'.
-  static void bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op);
+  VORN_APINT_WIDE_PATH static void bitwiseWords(Word *w, const Word *rhs, uint32_t count,
+                                                char op) noexcept;
   // New arrays of `width` (> 64) bits holding a + b, a - b, -a and a shifted left (or right) by
   // n. They return arrays, not values, so that the value an inline operation returns never has
   // its address taken (as a hidden result argument would) and can stay in registers.
-  static Word *sumWords(const Word *a, const Word *b, uint32_t width);
-  static Word *differenceWords(const Word *a, const Word *b, uint32_t width);
-  static Word *negatedWords(const Word *a, uint32_t width);
-  static Word *shiftedWords(const Word *a, uint32_t width, uint32_t n, bool left);
+  VORN_APINT_WIDE_PATH static Word *sumWords(const Word *a, const Word *b, uint32_t width) noexcept;
+  VORN_APINT_WIDE_PATH static Word *differenceWords(const Word *a, const Word *b,
+                                                    uint32_t width) noexcept;
+  VORN_APINT_WIDE_PATH static Word *negatedWords(const Word *a, uint32_t width) noexcept;
+  VORN_APINT_WIDE_PATH static Word *shiftedWords(const Word *a, uint32_t width, uint32_t n,
+                                                 bool left) noexcept;
   // Text: an upper bound of the characters writeText produces in `radix`, and the writer, which
   // returns the number of characters written at `out`.
   uint32_t textCapacity(uint32_t radix) const;
