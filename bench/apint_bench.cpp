@@ -118,7 +118,10 @@ InlineData &inlineData() {
 
 enum class Op { add, sub, mul, div, compare, shift, addChain, mulChain, shiftChain };
 
-SCALAR void plainKernel(Op op, const InlineData &d, std::vector<uint64_t> &out, uint64_t &count) {
+// Each kernel is its own function (one per operation), so that the code of one loop, its
+// registers and its layout do not depend on the loops measured beside it.
+template <Op op>
+SCALAR void plainKernel(const InlineData &d, std::vector<uint64_t> &out, uint64_t &count) {
   switch (op) {
   case Op::add:
     for (int i = 0; i < kInline; ++i) out[i] = d.a[i] + d.b[i];
@@ -155,7 +158,8 @@ SCALAR void plainKernel(Op op, const InlineData &d, std::vector<uint64_t> &out, 
   }
 }
 
-SCALAR void apintKernel(Op op, const InlineData &d, std::vector<APInt> &out, uint64_t &count) {
+template <Op op>
+SCALAR void apintKernel(const InlineData &d, std::vector<APInt> &out, uint64_t &count) {
   switch (op) {
   case Op::add:
     for (int i = 0; i < kInline; ++i) out[i] = d.x[i] + d.y[i];
@@ -195,12 +199,42 @@ SCALAR void apintKernel(Op op, const InlineData &d, std::vector<APInt> &out, uin
   }
 }
 
+template <class T> using Kernel = void (*)(const InlineData &, std::vector<T> &, uint64_t &);
+
+template <class T, template <Op> class Of> Kernel<T> kernelFor(Op op) {
+  switch (op) {
+  case Op::add:
+    return Of<Op::add>::kernel;
+  case Op::mul:
+    return Of<Op::mul>::kernel;
+  case Op::compare:
+    return Of<Op::compare>::kernel;
+  case Op::shift:
+    return Of<Op::shift>::kernel;
+  case Op::addChain:
+    return Of<Op::addChain>::kernel;
+  case Op::mulChain:
+    return Of<Op::mulChain>::kernel;
+  case Op::shiftChain:
+    return Of<Op::shiftChain>::kernel;
+  default:
+    std::abort();
+  }
+}
+template <Op op> struct PlainOf {
+  static constexpr Kernel<uint64_t> kernel = plainKernel<op>;
+};
+template <Op op> struct APIntOf {
+  static constexpr Kernel<APInt> kernel = apintKernel<op>;
+};
+
 void inlinePlain(benchmark::State &state, Op op) {
   const InlineData &d = inlineData();
   std::vector<uint64_t> out(kInline);
   uint64_t count = 0;
+  const Kernel<uint64_t> kernel = kernelFor<uint64_t, PlainOf>(op);
   for (auto _ : state) {
-    plainKernel(op, d, out, count);
+    kernel(d, out, count);
     benchmark::DoNotOptimize(out.data());
     benchmark::DoNotOptimize(count);
     benchmark::ClobberMemory();
@@ -212,8 +246,9 @@ void inlineAPInt(benchmark::State &state, Op op) {
   const InlineData &d = inlineData();
   std::vector<APInt> out(kInline, APInt(64, 0));
   uint64_t count = 0;
+  const Kernel<APInt> kernel = kernelFor<APInt, APIntOf>(op);
   for (auto _ : state) {
-    apintKernel(op, d, out, count);
+    kernel(d, out, count);
     benchmark::DoNotOptimize(out.data());
     benchmark::DoNotOptimize(count);
     benchmark::ClobberMemory();
