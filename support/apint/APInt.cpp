@@ -130,25 +130,24 @@ void APInt::complementAll() {
 APInt APInt::operator&(const APInt &rhs) const {
   checkSameWidth(rhs, "APInt::operator&");
   if (isInline()) return APInt(bitWidth, u.value & rhs.u.value);
-  APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.wordPtr()[i] = wordPtr()[i] & rhs.wordPtr()[i];
+  APInt r(*this);
+  bitwiseWords(r.wordPtr(), rhs.wordPtr(), wordCount(), '&');
   return r;
 }
 
 APInt APInt::operator|(const APInt &rhs) const {
   checkSameWidth(rhs, "APInt::operator|");
   if (isInline()) return APInt(bitWidth, u.value | rhs.u.value);
-  APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.wordPtr()[i] = wordPtr()[i] | rhs.wordPtr()[i];
+  APInt r(*this);
+  bitwiseWords(r.wordPtr(), rhs.wordPtr(), wordCount(), '|');
   return r;
 }
 
 APInt APInt::operator^(const APInt &rhs) const {
   checkSameWidth(rhs, "APInt::operator^");
   if (isInline()) return APInt(bitWidth, u.value ^ rhs.u.value);
-  APInt r(bitWidth, Uninitialized());
-  for (uint32_t i = 0, n = wordCount(); i < n; ++i) r.wordPtr()[i] = wordPtr()[i] ^ rhs.wordPtr()[i];
-  r.maskTopWord();
+  APInt r(*this);
+  bitwiseWords(r.wordPtr(), rhs.wordPtr(), wordCount(), '^');
   return r;
 }
 
@@ -277,12 +276,7 @@ void APInt::bitwiseWords(Word *w, const Word *rhs, uint32_t count, char op) noex
 Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
-  Word carry = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    Word x = a[i], sum = x + b[i] + carry;
-    carry = carry ? sum <= x : sum < x;
-    r[i] = sum;
-  }
+  digits::add(digits::of(r), digits::of(a), digits::of(b), digits::kDigitsPerWord * n);
   clearAboveWidth(r + (n - 1), width);
   return r;
 }
@@ -290,12 +284,7 @@ Word *APInt::sumWords(const Word *a, const Word *b, uint32_t width) noexcept {
 Word *APInt::differenceWords(const Word *a, const Word *b, uint32_t width) noexcept {
   const uint32_t n = wordsFor(width);
   Word *r = new Word[n];
-  Word borrow = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    Word x = a[i], diff = x - b[i] - borrow;
-    borrow = borrow ? diff >= x : diff > x;
-    r[i] = diff;
-  }
+  digits::subtract(digits::of(r), digits::of(a), digits::of(b), digits::kDigitsPerWord * n);
   clearAboveWidth(r + (n - 1), width);
   return r;
 }
@@ -356,7 +345,8 @@ void APInt::multiplyWords(Word *w, uint32_t width, const Word *rhs) noexcept {
   }
   // The product is built in w from a copy of it (which is also rhs when squaring); up to 4096
   // bits, on the stack.
-  constexpr uint32_t kStackDigits = 13 * 64 * digits::kDigitsPerWord + 64;
+  constexpr uint32_t kStackDigits =
+      digits::kStackOperandDigits + digits::scratchFor(digits::kStackOperandDigits);
   Scratch<digits::DigitValue, kStackDigits> scratch(n + digits::scratchFor(n));
   digits::Digit *a = scratch.data();
   for (uint32_t i = 0; i < n; ++i) a[i] = digits::of(w)[i];

@@ -19,8 +19,8 @@ using digits::kDigitBits;
 // up to 4096 bits.
 constexpr uint32_t kStackDigits = 200 * digits::kDigitsPerWord;
 
-// Shifts the n digits at `from` left by `shift` (below the digit's bits) bits into `to`, returning the bits
-// shifted out; `to` may be `from`.
+// Shifts the n digits at `from` left by `shift` bits (fewer than a digit's) into `to`, returning
+// the bits shifted out; `to` may be `from`.
 Digit shiftDigitsLeft(Digit *to, const Digit *from, uint32_t n, uint32_t shift) {
   if (shift == 0) {
     for (uint32_t i = n; i-- > 0;) to[i] = from[i];
@@ -33,7 +33,7 @@ Digit shiftDigitsLeft(Digit *to, const Digit *from, uint32_t n, uint32_t shift) 
   return out;
 }
 
-// The n digits at `from` shifted right by `shift` (below the digit's bits) bits into `to`.
+// The n digits at `from` shifted right by `shift` bits (fewer than a digit's) into `to`.
 void shiftDigitsRight(Digit *to, const Digit *from, uint32_t n, uint32_t shift) {
   if (shift == 0) {
     for (uint32_t i = 0; i < n; ++i) to[i] = from[i];

@@ -122,8 +122,6 @@ Digit subtractMultiple(Digit *r, const Digit *a, uint32_t n, Digit m) {
 // The Karatsuba recursion takes 6h + 1 digits per level (h = ceil(n/2)); an unbalanced product
 // adds 2n for its pieces plus what its last, shorter piece takes, and multiplyModulo n + 1. A
 // model of these calls puts the worst case under 10n for every size up to 1400 digits.
-uint32_t scratchFor(uint32_t n) { return 12 * n + 64; }
-
 void multiply(Digit *r, const Digit *a, uint32_t an, const Digit *b, uint32_t bn, Digit *scratch) {
   VORN_CHECK(an >= bn && bn >= 1, "digits::multiply", "the operands are not an >= bn >= 1");
   if (bn < kKaratsubaThreshold) {

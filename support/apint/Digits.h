@@ -169,7 +169,10 @@ private:
 };
 
 // Digits of working space that multiply and multiplyLow need for operands of up to n digits.
-uint32_t scratchFor(uint32_t n);
+constexpr uint32_t scratchFor(uint32_t n) { return 12 * n + 64; }
+// The digits of a 4096-bit operand: the multiplications keep working space for operands up to
+// this size on the stack.
+constexpr uint32_t kStackOperandDigits = 4096 / kDigitBits;
 // r (an + bn digits) = a·b, an >= bn >= 1. r overlaps neither operand; `scratch` holds at least
 // scratchFor(bn) digits. Karatsuba above a threshold, the schoolbook method below it.
 void multiply(Digit *r, const Digit *a, uint32_t an, const Digit *b, uint32_t bn, Digit *scratch);

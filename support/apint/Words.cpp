@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint32_t kNone = ~uint32_t(0);
 // Digits of working space kept on the stack: a multiplication of up to 4096 bits needs no more.
-constexpr uint32_t kStackDigits = 12 * 64 * digits::kDigitsPerWord + 64;
+constexpr uint32_t kStackDigits = digits::scratchFor(digits::kStackOperandDigits);
 
 // The low n bits set, for 1 <= n <= 64.
 inline Word lowMask(uint32_t n) { return ~Word(0) >> (64 - n); }
