@@ -214,6 +214,52 @@ TEST_F(WordsTest, MultiplyTruncatedAndFullAgainstGmp) {
   }
 }
 
+// The division of a two-digit number by one normalised digit, by the machine's division and by a
+// reciprocal (made at run time, or by the compiler), against the double-width type's division:
+// divisors at both ends of the normalised range and random ones, dividends at the estimate's
+// correction edges (high = d - 1, low all ones) and random ones.
+template <typename Half, typename Full>
+void checkDigitDivision(Generator &g, const std::string &at) {
+  using Divider = vorn::digits::ReciprocalDivider<Half, Full>;
+  constexpr unsigned kBits = 8 * sizeof(Half);
+  constexpr Half kTop = Half(1) << (kBits - 1), kOnes = Half(~Half(0));
+  constexpr Divider compiled(kTop | 12345);
+  std::vector<Half> divisors = {kTop, Half(kTop + 1), Half(kTop | 12345), Half(kOnes - 1), kOnes};
+  for (int i = 0; i < 20; ++i) divisors.push_back(Half(g.next()) | kTop);
+  for (Half d : divisors) {
+    const Divider divider(d);
+    std::vector<Half> highs = {0, 1, Half(d / 2), Half(d - 1)};
+    std::vector<Half> lows = {0, 1, Half(kOnes - 1), kOnes};
+    for (int i = 0; i < 6; ++i) {
+      highs.push_back(Half(Half(g.next()) % d));
+      lows.push_back(Half(g.next()));
+    }
+    for (Half high : highs)
+      for (Half low : lows) {
+        const Full n = (Full(high) << kBits) | low;
+        const Half q = Half(n / d), r = Half(n % d);
+        Half rem = 0;
+        ASSERT_EQ(divider.divide(high, low, rem), q) << kBits << "-bit " << high << ":" << low
+                                                     << " / " << d << at;
+        ASSERT_EQ(rem, r) << kBits << "-bit " << high << ":" << low << " / " << d << at;
+        ASSERT_EQ(vorn::digits::divideWide(high, low, d, rem), q) << high << ":" << low << at;
+        ASSERT_EQ(rem, r) << high << ":" << low << " / " << d << at;
+        if (d == Half(kTop | 12345)) {
+          ASSERT_EQ(compiled.divide(high, low, rem), q) << "compiled reciprocal" << at;
+          ASSERT_EQ(rem, r) << "compiled reciprocal" << at;
+        }
+      }
+  }
+}
+
+TEST_F(WordsTest, DigitDivisionAgainstTheWideType) {
+  Generator g(seed + 9);
+  checkDigitDivision<uint32_t, uint64_t>(g, context(0));
+#ifdef __SIZEOF_INT128__
+  checkDigitDivision<uint64_t, unsigned __int128>(g, context(1));
+#endif
+}
+
 TEST_F(WordsTest, MultiplicationRules) {
   // The full product's length looks at the top word only: 1 × 1 in two words each is 3.
   Array one = {1, 0}, product(4, 7);
