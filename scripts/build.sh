@@ -19,7 +19,7 @@ case "$variant" in
   tsan)
     dir=build-tsan
     flags=(-DVORN_NATIVE=ON -DVORN_TSAN=ON -DCMAKE_BUILD_TYPE=Debug)
-    targets=(--target test_runtime test_process test_text test_streams) ;;
+    targets=(--target test_runtime test_process test_text test_streams test_apint) ;;
   *) echo "build.sh: unknown variant '$variant' (normal, asan, native or tsan)" >&2; exit 2 ;;
 esac
 cmake -S . -B "$dir" "${flags[@]}" -DVORN_WERROR=ON >/dev/null

@@ -8,15 +8,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The ThreadSanitizer cases, all in the programs that "build.sh tsan" builds (test_runtime,
-# test_process, test_text, test_streams): the atomics, the locks (also the process-wide one), the
-# thread runner and the lazily built statics; pools on several threads; the signal clean-up, whose
-# handler takes the module's lock, in single- and multithreaded processes; the first use of the
-# process object and of the hash seed from several threads; the standard error stream written
-# from two threads.
+# test_process, test_text, test_streams, test_apint): the atomics, the locks (also the
+# process-wide one), the thread runner and the lazily built statics; pools on several threads;
+# the signal clean-up, whose handler takes the module's lock, in single- and multithreaded
+# processes; the first use of the process object, of the hash seed and of APInt's powers of ten
+# from several threads; the standard error stream written from two threads.
 tsan_tests='^(Atomics|Mutexes|RunOnThread|LazyStatic|BumpAllocator|SignalCleanup|Modes/SecondSignal)\.'
 tsan_tests+='|^CurrentProcess\.OneObjectWithThePageSizeAndId$'
 tsan_tests+='|^HashSeed\.FirstUseFromEightThreadsFixesOneSeed$'
 tsan_tests+='|^StdStreams\.StderrWrittenFromTwoThreadsAtOnce$'
+tsan_tests+='|^APIntText\.DecimalPowersFirstUsedFromEightThreads$'
 # A report ends the reporting process at once (status 66): also a forked child or a helper
 # program, whose captured standard error a test may not look at, then fails its test. What the
 # checker sees depends on how the threads met, so each case runs three times (a few seconds).

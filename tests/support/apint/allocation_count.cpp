@@ -1,24 +1,31 @@
 #include "tests/support/apint/allocation_count.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
-apinttest::ArrayCounts counts;
-}
+// Atomic: some cases convert values on several threads at once.
+std::atomic<uint64_t> allocated{0}, freed{0};
+} // namespace
 
-apinttest::ArrayCounts apinttest::arrayCounts() { return counts; }
+apinttest::ArrayCounts apinttest::arrayCounts() {
+  apinttest::ArrayCounts counts;
+  counts.allocated = allocated.load();
+  counts.freed = freed.load();
+  return counts;
+}
 
 void *operator new[](std::size_t size) {
   void *p = std::malloc(size ? size : 1);
   if (!p) throw std::bad_alloc();
-  ++counts.allocated;
+  allocated.fetch_add(1, std::memory_order_relaxed);
   return p;
 }
 
 void operator delete[](void *p) noexcept {
   if (!p) return;
-  ++counts.freed;
+  freed.fetch_add(1, std::memory_order_relaxed);
   std::free(p);
 }
 

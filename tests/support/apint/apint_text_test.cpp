@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace apinttest;
@@ -384,6 +386,36 @@ TEST(APIntText, RoundTrip) {
     APInt v = toAPInt(negated, width);
     EXPECT_TRUE(parsed(width, v.toText(10, true), 10) == v)
         << "a " << width << "-bit value [seed " << seed << "]";
+  }
+}
+
+// The powers of ten that split wide decimal text are made on first use, for the whole process.
+// Eight threads needing every level at the same moment each build some of them and race to
+// publish; all must write and read with whole powers (the thread sanitizer build runs this too).
+TEST(APIntText, DecimalPowersFirstUsedFromEightThreads) {
+  Mpz z;
+  mpz_ui_pow_ui(z, 3, 13000); // 20605 bits: split through ten levels of powers
+  const uint32_t width = uint32_t(mpz_sizeinbase(z, 2));
+  const APInt v = toAPInt(z, width);
+  const std::string want = gmpText(z, 10);
+  const int kThreads = 8;
+  std::atomic<int> waiting{kThreads};
+  std::vector<std::string> written(kThreads);
+  std::vector<char> readBack(kThreads); // not vector<bool>: each thread writes its own element
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (--waiting; waiting.load() > 0;) {
+      }
+      if (t % 2)
+        readBack[t] = APInt(width, StrView(want), 10) == v;
+      written[t] = v.toText(10, false);
+      if (t % 2 == 0) readBack[t] = APInt(width, StrView(want), 10) == v;
+    });
+  for (std::thread &t : threads) t.join();
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_TRUE(written[t] == want) << "thread " << t << ": " << firstDifference(written[t], want);
+    EXPECT_TRUE(readBack[t]) << "thread " << t;
   }
 }
 
